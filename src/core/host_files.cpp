@@ -1,0 +1,45 @@
+#include "core/host_files.h"
+
+#include <optional>
+#include <string>
+
+#include "config/data_file.h"
+#include "config/lookup_setting.h"
+#include "core/run_state.h"
+
+namespace postil {
+namespace {
+
+// Reads up to `max_bytes` from the start of a host file, opened under the
+// state mutex; nothing when it does not exist or cannot be read.
+std::string ReadHostFile(RunState& state, std::string_view name, std::size_t max_bytes) {
+  if (!platform::FileExists(name)) return {};
+  platform::InputFile file;
+  if (!OpenDataFile(state, &file, name, kMainThread)) return {};
+  std::string bytes(max_bytes, '\0');
+  std::size_t filled = 0;
+  while (filled < max_bytes) {
+    std::int64_t n = file.Read(bytes.data() + filled, max_bytes - filled);
+    if (n <= 0) break;
+    filled += static_cast<std::size_t>(n);
+  }
+  bytes.resize(filled);
+  return bytes;
+}
+
+}  // namespace
+
+double DialerOnlineSince(RunState& state) {
+  double now = state.clock.Now().SecondsSinceMidnight();
+  std::optional<double> stamp = LeadingNumber(ReadHostFile(state, "ZDial.Dat", 9));
+  return stamp.value_or(now);
+}
+
+int DetectHostRelease(RunState& state) {
+  constexpr std::size_t kScannedBytes = 128000;
+  std::string bytes = ReadHostFile(state, "QV.EXE", kScannedBytes);
+  std::size_t at = bytes.find("QV2");
+  return at == std::string::npos ? 0 : static_cast<int>(at) + 1;
+}
+
+}  // namespace postil

@@ -1,0 +1,152 @@
+#include "core/run_control.h"
+
+#include <atomic>
+#include <string>
+#include <thread>
+
+#include "config/config.h"
+#include "config/config_loader.h"
+#include "console/console_session.h"
+#include "console/panel_texts.h"
+#include "core/run_state.h"
+#include "platform/files.h"
+#include "pop3/pop3_stores.h"
+#include "pop3/pop3_worker.h"
+#include "smtp/notices.h"
+#include "smtp/smtp_worker.h"
+#include "text/cp437_case.h"
+
+namespace postil {
+namespace {
+
+constexpr int kStartPauseMs = 20;
+constexpr int kPollIntervalMs = 100;
+constexpr std::size_t kBannerWidth = 79;
+
+// A worker thread with the "still running" flag it clears as its last act.
+class WorkerThread {
+ public:
+  template <typename Body>
+  void Start(Body body) {
+    running_ = true;
+    thread_ = std::thread([this, body] {
+      body();
+      running_ = false;
+    });
+  }
+  bool Running() const { return running_; }
+  void Join() {
+    if (thread_.joinable()) thread_.join();
+  }
+
+ private:
+  std::atomic<bool> running_{false};
+  std::thread thread_;
+};
+
+void PrintBanner(std::ostream& out) {
+  out << "POSTIL/Win32 " << ProgramVersion << " - Internet mail module\n";
+  out << "Pop3/Smtp-Client for Quorvex v3.3x\n";
+  std::string build = "POSIX build, C++20";
+  out << std::string(kBannerWidth - build.size(), ' ') << build << "\n";
+}
+
+void PrintUsage(std::ostream& out) {
+  out << " \n"
+      << "Usage: POSTIL <Configuration file>\n"
+      << " \n"
+      << "       /NoPop3        - disable Pop3 Thread\n"
+      << "       /OpenPop3Only  - Pop3 Statistic only\n"
+      << "       /NoSmtp        - disable Smtp Thread\n";
+}
+
+std::string FirstWord(std::string_view tail) {
+  std::size_t start = tail.find_first_not_of(' ');
+  if (start == std::string_view::npos) return {};
+  return std::string(tail.substr(start, tail.find(' ', start) - start));
+}
+
+void ApplySwitches(RunState& state, std::string_view tail) {
+  std::string upper = UpperCase(tail);
+  if (upper.find("/NOPOP3") != std::string::npos) state.Pop3Enabled = false;
+  if (upper.find("/OPENPOP3ONLY") != std::string::npos) state.OpenPop3Only = true;
+  if (upper.find("/NOSMTP") != std::string::npos) state.SmtpEnabled = false;
+}
+
+// Start-up steps 13 to 18, the run loop and shut-down steps 1 to 6.
+void RunThreads(RunState& state, const Config& config, ConsoleSession& console) {
+  console.SaveScreen();
+  std::thread screen([&] { console.StatusScreenThread(config); });
+  platform::SleepMilliseconds(kStartPauseMs);
+
+  Pop3Stores stores;
+  stores.LoadDupebase(state);
+  stores.OpenRequestbase(state, config);
+
+  WorkerThread pop3;
+  WorkerThread smtp;
+  pop3.Start([&] { Pop3Worker(state, config, stores); });
+  platform::SleepMilliseconds(kStartPauseMs);
+  if (SmtpAfterPopWait(state, config)) smtp.Start([&] { SmtpWorker(state, config); });
+
+  while (pop3.Running() || smtp.Running()) platform::SleepMilliseconds(kPollIntervalMs);
+  pop3.Join();
+  smtp.Join();
+
+  std::string rate = TransferRateText(state);
+  rate.erase(0, rate.find_first_not_of(' '));
+  stores.SaveDupebase(state);
+  stores.CloseRequestbase(state);
+  state.ScreenStopRequest = true;
+  while (!state.ScreenStopped) platform::SleepMilliseconds(1);
+  screen.join();
+  console.RestoreScreen();
+
+  state.log.WriteLog(rate.empty() ? std::string("No Cps-Info available") : rate, kMainThread, 0);
+  state.log.WriteLog("END", kMainThread, 0);
+}
+
+}  // namespace
+
+int ExitCode(bool pop3_error, bool smtp_error) {
+  return (pop3_error ? 1 : 0) + (smtp_error ? 2 : 0);
+}
+
+int RunPostil(std::string_view command_tail, std::ostream& out, const platform::Clock& clock) {
+  RunState state(clock);
+  ConsoleSession console(state);
+  console.DiscardKeys();
+  console.SetTitle(std::string(ProgramName) + std::string(ProgramVersion));
+  PrintBanner(out);
+  if (FirstWord(command_tail).empty() || command_tail.find('?') != std::string_view::npos) {
+    PrintUsage(out);
+    return 0;
+  }
+  ApplySwitches(state, command_tail);
+  std::string config_name = FirstWord(command_tail);
+  state.log.SetupLog();
+
+  Config config;
+  if (platform::FileExists("ZDial.No")) {
+    state.log.WriteLog("no active connection!", kMainThread, 0);
+  } else if (!platform::FileExists(config_name)) {
+    out << "\n" << "Error: Configurationfile '" << config_name << "' not found!\n";
+    state.log.WriteLog(std::string(ProgramName) + "Error: '" + config_name + "' not found!",
+                       kMainThread, 1);
+    state.log.WriteLog("END", kMainThread, 0);
+  } else {
+    LoadConfiguration(state, config_name, &config);
+    RunThreads(state, config, console);
+  }
+
+  state.log.CloseLogs();
+  console.DiscardKeys();
+  int code = ExitCode(state.Pop3ErrorFlag, state.SmtpErrorFlag);
+  if (code > 0) {
+    if (!config.HostBoxMode) WriteOutdatedHostNotice(state, config);
+    if (config.HostRelease == 0) WriteConfigurationNotice(state, config);
+  }
+  return code;
+}
+
+}  // namespace postil

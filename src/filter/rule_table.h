@@ -1,0 +1,20 @@
+// The killfile's rules in memory: sections in file order, each with its
+// target list and its rule lines. Built once by LoadKillfile before the
+// workers start, read-only afterwards.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace postil {
+
+struct KillSection {
+  std::string targets;             // upper-cased, trimmed text after "---"
+  std::vector<std::string> rules;  // trimmed rule lines, each with one blank appended
+};
+
+struct RuleTable {
+  std::vector<KillSection> sections;
+};
+
+}  // namespace postil

@@ -1,0 +1,112 @@
+// File system access for the rest of the program. Paths are host paths:
+// "\" and "/" both separate directories, a drive prefix such as "C:" maps to
+// POSTIL_DRIVE_C (or the root), and each component is matched exactly first,
+// then without regard to case. Any thread; the objects are owned by one thread.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace postil::platform {
+
+// The native path a host path stands for. Components that exist under another
+// case are replaced by their real spelling; missing ones are kept as given.
+std::string NativePath(std::string_view host_path);
+
+bool FileExists(std::string_view path);       // a regular file
+bool DirectoryExists(std::string_view path);
+std::optional<std::uint64_t> FileSize(std::string_view path);
+bool MakeDirectory(std::string_view path, std::string* err);
+bool RemoveFile(std::string_view path, std::string* err);
+
+// Names (not paths) of the regular files in `dir` whose names match `pattern`
+// ("?" one character, "*" any run) without regard to case, in listing order.
+std::vector<std::string> FindFiles(std::string_view dir, std::string_view pattern);
+
+// Up to `max_bytes` from the start of a file; nothing when it cannot be read.
+std::optional<std::string> ReadFilePrefix(std::string_view path, std::size_t max_bytes,
+                                          std::string* err);
+
+std::string GetEnvironment(std::string_view name);
+
+// Text of the last OS error (errno) for log lines.
+std::string LastErrorText();
+
+// A file opened for sequential reading. Move-only.
+class InputFile {
+ public:
+  InputFile() = default;
+  ~InputFile();
+  InputFile(InputFile&& other) noexcept;
+  InputFile& operator=(InputFile&& other) noexcept;
+  InputFile(const InputFile&) = delete;
+  InputFile& operator=(const InputFile&) = delete;
+
+  bool Open(std::string_view path, std::string* err);
+  bool IsOpen() const { return fd_ >= 0; }
+  // Bytes read into `buffer` (0 at the end of the file), or -1 on an error.
+  std::int64_t Read(char* buffer, std::size_t size);
+  bool Rewind();
+  void Close();
+
+ private:
+  int fd_ = -1;
+};
+
+// A file opened for appending; each Append is a single write, so lines
+// appended by several threads never interleave. Move-only.
+class AppendFile {
+ public:
+  AppendFile() = default;
+  ~AppendFile();
+  AppendFile(AppendFile&& other) noexcept;
+  AppendFile& operator=(AppendFile&& other) noexcept;
+  AppendFile(const AppendFile&) = delete;
+  AppendFile& operator=(const AppendFile&) = delete;
+
+  bool Open(std::string_view path, std::string* err);
+  bool IsOpen() const { return fd_ >= 0; }
+  bool Append(std::string_view bytes);
+  void Close();
+
+ private:
+  int fd_ = -1;
+};
+
+// A file that only appears under its final name once it is complete: it is
+// written under a temporary name in the same directory, and Commit() syncs
+// it, renames it into place and syncs the directory. Destroyed without
+// Commit(), the temporary file is removed. Move-only.
+class DurableFile {
+ public:
+  DurableFile() = default;
+  ~DurableFile();
+  DurableFile(DurableFile&& other) noexcept;
+  DurableFile& operator=(DurableFile&& other) noexcept;
+  DurableFile(const DurableFile&) = delete;
+  DurableFile& operator=(const DurableFile&) = delete;
+
+  // Creates `temp_path` exclusively (fails when it exists); it becomes
+  // `final_path` on Commit(). Both must be in the same directory.
+  bool Create(std::string_view final_path, std::string_view temp_path, std::string* err);
+  bool IsOpen() const { return fd_ >= 0; }
+  // Buffered; false once any write failed.
+  bool Write(std::string_view bytes);
+  bool Commit(std::string* err);
+  // Removes the temporary file without committing.
+  void Discard();
+
+ private:
+  bool Flush();
+
+  int fd_ = -1;
+  bool failed_ = false;
+  std::string final_path_;
+  std::string temp_path_;
+  std::string buffer_;
+};
+
+}  // namespace postil::platform

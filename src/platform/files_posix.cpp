@@ -1,0 +1,339 @@
+#include "platform/files.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cctype>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+
+namespace postil::platform {
+namespace {
+
+bool SameIgnoringCase(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    if (std::tolower(static_cast<unsigned char>(a[i])) !=
+        std::tolower(static_cast<unsigned char>(b[i])))
+      return false;
+  }
+  return true;
+}
+
+// "?" matches one character and "*" any run, without regard to case.
+bool MatchesPattern(std::string_view name, std::string_view pattern) {
+  std::size_t n = 0, p = 0, star = std::string_view::npos, resume = 0;
+  while (n < name.size()) {
+    if (p < pattern.size() && pattern[p] == '*') {
+      star = p++;
+      resume = n;
+    } else if (p < pattern.size() &&
+               (pattern[p] == '?' || SameIgnoringCase(name.substr(n, 1), pattern.substr(p, 1)))) {
+      ++p;
+      ++n;
+    } else if (star != std::string_view::npos) {
+      p = star + 1;
+      n = ++resume;
+    } else {
+      return false;
+    }
+  }
+  while (p < pattern.size() && pattern[p] == '*') ++p;
+  return p == pattern.size();
+}
+
+bool Exists(const std::string& path) {
+  struct stat st {};
+  return ::lstat(path.c_str(), &st) == 0;
+}
+
+// The entry of `dir` spelled like `name` up to case, or `name` itself.
+std::string MatchComponent(const std::string& dir, const std::string& name) {
+  if (name == "." || name == ".." || Exists(dir + name)) return name;
+  DIR* handle = ::opendir(dir.empty() ? "." : dir.c_str());
+  if (handle == nullptr) return name;
+  std::string found = name;
+  while (dirent* entry = ::readdir(handle)) {
+    if (SameIgnoringCase(entry->d_name, name)) {
+      found = entry->d_name;
+      break;
+    }
+  }
+  ::closedir(handle);
+  return found;
+}
+
+std::string DriveRoot(char letter) {
+  std::string variable = "POSTIL_DRIVE_";
+  variable += static_cast<char>(std::toupper(static_cast<unsigned char>(letter)));
+  std::string root = GetEnvironment(variable);
+  if (root.empty()) return "/";
+  if (root.back() != '/') root += '/';
+  return root;
+}
+
+bool StatIs(std::string_view path, mode_t type) {
+  struct stat st {};
+  return ::stat(NativePath(path).c_str(), &st) == 0 && (st.st_mode & S_IFMT) == type;
+}
+
+void CloseFd(int& fd) {
+  if (fd >= 0) ::close(fd);
+  fd = -1;
+}
+
+bool WriteAll(int fd, std::string_view bytes) {
+  while (!bytes.empty()) {
+    ssize_t n = ::write(fd, bytes.data(), bytes.size());
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    bytes.remove_prefix(static_cast<std::size_t>(n));
+  }
+  return true;
+}
+
+bool SyncDirectoryOf(const std::string& path) {
+  std::size_t slash = path.rfind('/');
+  std::string dir = slash == std::string::npos ? "." : path.substr(0, slash + 1);
+  int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return false;
+  bool ok = ::fsync(fd) == 0;
+  ::close(fd);
+  return ok;
+}
+
+void SetError(std::string* err, std::string_view what) {
+  if (err != nullptr) *err = std::string(what) + ": " + LastErrorText();
+}
+
+}  // namespace
+
+std::string NativePath(std::string_view host_path) {
+  std::string path(host_path);
+  for (char& c : path) {
+    if (c == '\\') c = '/';
+  }
+  std::string resolved;
+  if (path.size() >= 2 && path[1] == ':' && std::isalpha(static_cast<unsigned char>(path[0]))) {
+    resolved = DriveRoot(path[0]);
+    path.erase(0, 2);
+    while (!path.empty() && path.front() == '/') path.erase(0, 1);
+  } else if (!path.empty() && path.front() == '/') {
+    resolved = "/";
+    path.erase(0, 1);
+  }
+  std::size_t start = 0;
+  while (start <= path.size()) {
+    std::size_t slash = path.find('/', start);
+    std::string name = path.substr(start, slash == std::string::npos ? std::string::npos : slash - start);
+    if (!name.empty()) resolved += MatchComponent(resolved, name);
+    if (slash == std::string::npos) break;
+    if (!name.empty()) resolved += '/';
+    start = slash + 1;
+  }
+  return resolved.empty() ? std::string(".") : resolved;
+}
+
+bool FileExists(std::string_view path) { return StatIs(path, S_IFREG); }
+
+bool DirectoryExists(std::string_view path) { return StatIs(path, S_IFDIR); }
+
+std::optional<std::uint64_t> FileSize(std::string_view path) {
+  struct stat st {};
+  if (::stat(NativePath(path).c_str(), &st) != 0) return std::nullopt;
+  return static_cast<std::uint64_t>(st.st_size);
+}
+
+bool MakeDirectory(std::string_view path, std::string* err) {
+  if (::mkdir(NativePath(path).c_str(), 0777) == 0) return true;
+  SetError(err, path);
+  return false;
+}
+
+bool RemoveFile(std::string_view path, std::string* err) {
+  if (::unlink(NativePath(path).c_str()) == 0) return true;
+  SetError(err, path);
+  return false;
+}
+
+std::vector<std::string> FindFiles(std::string_view dir, std::string_view pattern) {
+  std::vector<std::string> names;
+  std::string native = dir.empty() ? std::string(".") : NativePath(dir);
+  DIR* handle = ::opendir(native.c_str());
+  if (handle == nullptr) return names;
+  if (native.back() != '/') native += '/';
+  while (dirent* entry = ::readdir(handle)) {
+    struct stat st {};
+    if (MatchesPattern(entry->d_name, pattern) &&
+        ::stat((native + entry->d_name).c_str(), &st) == 0 && S_ISREG(st.st_mode))
+      names.emplace_back(entry->d_name);
+  }
+  ::closedir(handle);
+  return names;
+}
+
+std::optional<std::string> ReadFilePrefix(std::string_view path, std::size_t max_bytes,
+                                          std::string* err) {
+  InputFile file;
+  if (!file.Open(path, err)) return std::nullopt;
+  std::string bytes(max_bytes, '\0');
+  std::size_t filled = 0;
+  while (filled < max_bytes) {
+    std::int64_t n = file.Read(bytes.data() + filled, max_bytes - filled);
+    if (n < 0) {
+      SetError(err, path);
+      return std::nullopt;
+    }
+    if (n == 0) break;
+    filled += static_cast<std::size_t>(n);
+  }
+  bytes.resize(filled);
+  return bytes;
+}
+
+std::string GetEnvironment(std::string_view name) {
+  const char* value = std::getenv(std::string(name).c_str());
+  return value == nullptr ? std::string() : std::string(value);
+}
+
+std::string LastErrorText() { return std::strerror(errno); }
+
+InputFile::~InputFile() { Close(); }
+InputFile::InputFile(InputFile&& other) noexcept : fd_(other.fd_) { other.fd_ = -1; }
+InputFile& InputFile::operator=(InputFile&& other) noexcept {
+  if (this != &other) {
+    Close();
+    fd_ = other.fd_;
+    other.fd_ = -1;
+  }
+  return *this;
+}
+
+bool InputFile::Open(std::string_view path, std::string* err) {
+  Close();
+  std::string native = NativePath(path);
+  struct stat st {};
+  if (::stat(native.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
+    errno = EISDIR;
+    SetError(err, path);
+    return false;
+  }
+  fd_ = ::open(native.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd_ < 0) SetError(err, path);
+  return fd_ >= 0;
+}
+
+std::int64_t InputFile::Read(char* buffer, std::size_t size) {
+  for (;;) {
+    ssize_t n = ::read(fd_, buffer, size);
+    if (n < 0 && errno == EINTR) continue;
+    return n;
+  }
+}
+
+bool InputFile::Rewind() { return ::lseek(fd_, 0, SEEK_SET) == 0; }
+
+void InputFile::Close() { CloseFd(fd_); }
+
+AppendFile::~AppendFile() { Close(); }
+AppendFile::AppendFile(AppendFile&& other) noexcept : fd_(other.fd_) { other.fd_ = -1; }
+AppendFile& AppendFile::operator=(AppendFile&& other) noexcept {
+  if (this != &other) {
+    Close();
+    fd_ = other.fd_;
+    other.fd_ = -1;
+  }
+  return *this;
+}
+
+bool AppendFile::Open(std::string_view path, std::string* err) {
+  Close();
+  fd_ = ::open(NativePath(path).c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
+  if (fd_ < 0) SetError(err, path);
+  return fd_ >= 0;
+}
+
+bool AppendFile::Append(std::string_view bytes) { return fd_ >= 0 && WriteAll(fd_, bytes); }
+
+void AppendFile::Close() { CloseFd(fd_); }
+
+DurableFile::~DurableFile() { Discard(); }
+
+DurableFile::DurableFile(DurableFile&& other) noexcept
+    : fd_(other.fd_),
+      failed_(other.failed_),
+      final_path_(std::move(other.final_path_)),
+      temp_path_(std::move(other.temp_path_)),
+      buffer_(std::move(other.buffer_)) {
+  other.fd_ = -1;
+}
+
+DurableFile& DurableFile::operator=(DurableFile&& other) noexcept {
+  if (this != &other) {
+    Discard();
+    fd_ = other.fd_;
+    failed_ = other.failed_;
+    final_path_ = std::move(other.final_path_);
+    temp_path_ = std::move(other.temp_path_);
+    buffer_ = std::move(other.buffer_);
+    other.fd_ = -1;
+  }
+  return *this;
+}
+
+bool DurableFile::Create(std::string_view final_path, std::string_view temp_path,
+                         std::string* err) {
+  Discard();
+  final_path_ = NativePath(final_path);
+  temp_path_ = NativePath(temp_path);
+  fd_ = ::open(temp_path_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+  if (fd_ < 0) SetError(err, temp_path);
+  failed_ = fd_ < 0;
+  return fd_ >= 0;
+}
+
+bool DurableFile::Write(std::string_view bytes) {
+  // Writes are gathered so that a message copied line by line costs one
+  // system call per 64 KiB, not one per line.
+  constexpr std::size_t kFlushAt = 64 * 1024;
+  if (failed_ || fd_ < 0) return false;
+  buffer_.append(bytes);
+  if (buffer_.size() >= kFlushAt) return Flush();
+  return true;
+}
+
+bool DurableFile::Flush() {
+  if (!failed_ && !WriteAll(fd_, buffer_)) failed_ = true;
+  buffer_.clear();
+  return !failed_;
+}
+
+bool DurableFile::Commit(std::string* err) {
+  if (fd_ < 0) return false;
+  bool ok = Flush() && ::fsync(fd_) == 0;
+  if (ok) ok = ::close(fd_) == 0;
+  else ::close(fd_);
+  fd_ = -1;
+  if (ok) ok = ::rename(temp_path_.c_str(), final_path_.c_str()) == 0;
+  if (!ok) {
+    SetError(err, final_path_);
+    ::unlink(temp_path_.c_str());
+    temp_path_.clear();
+    return false;
+  }
+  temp_path_.clear();
+  SyncDirectoryOf(final_path_);
+  return true;
+}
+
+void DurableFile::Discard() {
+  CloseFd(fd_);
+  if (!temp_path_.empty()) ::unlink(temp_path_.c_str());
+  temp_path_.clear();
+  buffer_.clear();
+}
+
+}  // namespace postil::platform

@@ -1,0 +1,19 @@
+// The Dupebase (POSTIL.IDX) and Requestbase (REQUEST.ID) of the run: loaded
+// and opened by main before the POP3 worker starts, used by the POP3 worker
+// alone while it runs, saved and closed by main after it ended.
+#pragma once
+
+namespace postil {
+
+struct Config;
+struct RunState;
+
+class Pop3Stores {
+ public:
+  void LoadDupebase(RunState& state);
+  void OpenRequestbase(RunState& state, const Config& config);
+  void SaveDupebase(RunState& state);
+  void CloseRequestbase(RunState& state);
+};
+
+}  // namespace postil

@@ -1,0 +1,122 @@
+#include "support/host_dir.h"
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <regex>
+#include <sstream>
+#include <stdexcept>
+
+#include "platform/process.h"
+
+namespace postil::test {
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string MakeTempDir() {
+  fs::path base = fs::temp_directory_path();
+  for (int attempt = 0; attempt < 1000; ++attempt) {
+    fs::path candidate = base / ("postil-test-" + std::to_string(std::rand()) + "-" +
+                                 std::to_string(attempt));
+    std::error_code ec;
+    if (fs::create_directory(candidate, ec)) return candidate.string();
+  }
+  throw std::runtime_error("cannot create a temporary directory");
+}
+
+}  // namespace
+
+HostDir::HostDir() {
+  std::srand(static_cast<unsigned>(std::hash<std::string>()(
+      std::to_string(reinterpret_cast<std::uintptr_t>(this)) +
+      std::to_string(fs::file_time_type::clock::now().time_since_epoch().count()))));
+  path_ = MakeTempDir();
+}
+
+HostDir::~HostDir() {
+  if (std::getenv("POSTIL_KEEP_TEST_DIRS") != nullptr) return;
+  std::error_code ec;
+  fs::remove_all(path_, ec);
+}
+
+std::string HostDir::PathOf(std::string_view name) const {
+  return name.empty() ? path_ : path_ + "/" + std::string(name);
+}
+
+void HostDir::Write(std::string_view name, std::string_view bytes) const {
+  fs::path file = PathOf(name);
+  fs::create_directories(file.parent_path());
+  std::ofstream out(file, std::ios::binary | std::ios::trunc);
+  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+std::string HostDir::Read(std::string_view name) const {
+  std::ifstream in(PathOf(name), std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+bool HostDir::Exists(std::string_view name) const { return fs::exists(PathOf(name)); }
+
+void HostDir::MakeDir(std::string_view name) const { fs::create_directories(PathOf(name)); }
+
+std::vector<std::string> HostDir::List(std::string_view dir) const {
+  std::vector<std::string> names;
+  std::error_code ec;
+  for (const auto& entry : fs::directory_iterator(PathOf(dir), ec))
+    names.push_back(entry.path().filename().string());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+void HostDir::WriteHostExe(bool with_release_marker) const {
+  std::string image = "MZ" + std::string(1000, '\x90');
+  if (with_release_marker) image += "Quorvex QV2 release";
+  Write("QV.EXE", image + std::string(100, '\0'));
+}
+
+void HostDir::WriteHostConfig(std::string_view text) const { Write("QUORVX.CFG", text); }
+
+void HostDir::WriteNoConnectionMarker() const { Write("ZDial.No", ""); }
+
+void HostDir::WriteDialerStamp(std::string_view text) const { Write("ZDial.Dat", text); }
+
+void HostDir::EnableDebug() const { Write("POSTIL.DEB", ""); }
+
+RunResult RunPostilIn(const HostDir& dir, const std::vector<std::string>& args,
+                      std::vector<std::pair<std::string, std::string>> env, int time_limit_ms) {
+  std::vector<std::string> argv = {POSTIL_BINARY};
+  argv.insert(argv.end(), args.begin(), args.end());
+  platform::ProcessOptions options;
+  options.working_dir = dir.path();
+  options.env = std::move(env);
+  options.time_limit_ms = time_limit_ms;
+  platform::ProcessResult process = platform::RunProcess(argv, options);
+  RunResult result;
+  result.exit_code = process.exit_code;
+  result.timed_out = process.timed_out;
+  result.console = process.output;
+  if (dir.Exists("QUIL.LOG")) result.log = dir.Read("QUIL.LOG");
+  return result;
+}
+
+std::string MaskLogTimes(std::string_view log) {
+  static const std::regex kHeader(R"((^|\n)----------  [^,\r\n]*, QUIL)");
+  static const std::regex kTime(R"((^|\n)(..)\d\d:\d\d:\d\d  POSTIL )");
+  std::string masked = std::regex_replace(std::string(log), kHeader, "$1----------  <date>, QUIL");
+  return std::regex_replace(masked, kTime, "$1$2hh:mm:ss  POSTIL ");
+}
+
+std::vector<std::string> LogLines(std::string_view log) {
+  std::vector<std::string> lines;
+  std::istringstream in(MaskLogTimes(log));
+  std::string line;
+  while (std::getline(in, line)) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    lines.push_back(line);
+  }
+  return lines;
+}
+
+}  // namespace postil::test
