@@ -1,0 +1,83 @@
+#include "config/accounts.h"
+
+#include <gtest/gtest.h>
+
+namespace postil {
+namespace {
+
+TEST(Accounts, WordSelectionAndFallback) {
+  EXPECT_EQ(AccountWord("a b c", 2, Fallback::kNone), "b");
+  EXPECT_EQ(AccountWord("a b", 3, Fallback::kNone), "");
+  EXPECT_EQ(AccountWord("a b", 3, Fallback::kFirstWord), "a");
+  EXPECT_EQ(AccountWord("a  c", 2, Fallback::kNone), "");
+  EXPECT_EQ(AccountWord("a  c", 3, Fallback::kNone), "c");
+  EXPECT_EQ(AccountWord("a  c", 2, Fallback::kFirstWord), "a");
+  EXPECT_EQ(AccountCount("a b"), 2);
+  EXPECT_EQ(AccountCount("a b "), 3);
+  EXPECT_EQ(AccountCount("a  b"), 3);
+}
+
+TEST(Accounts, Pop3AccountValues) {
+  Config config;
+  config.Pop3Server = "a b";
+  config.Pop3User = "anna";
+  config.Pop3Pass = "pw";
+  config.Pop3Port = "110 0";
+  config.Pop3Spool = "SPOOL";
+  config.Pop3TimeOut = "20";
+  config.Pop3Envelope = "x@y";
+  config.Pop3UseEnvelope = "disabled y";
+  config.Pop3Keep = "on";
+  config.Pop3MaxLen = "5000000";
+  Pop3Account second = SelectPop3Account(config, 2);
+  EXPECT_EQ(second.server, "b");
+  EXPECT_EQ(second.port, 110);  // 0 falls back to word 1
+  EXPECT_EQ(second.user, "");   // no fallback
+  EXPECT_EQ(second.password, "");
+  EXPECT_EQ(second.spool_dir, "SPOOL\\");
+  EXPECT_EQ(second.time_out, 20);
+  EXPECT_EQ(second.envelope, "x@y");
+  EXPECT_TRUE(second.use_envelope);
+  EXPECT_TRUE(second.keep_on_server);
+  EXPECT_EQ(second.max_len, 5000000);
+  EXPECT_FALSE(SelectPop3Account(config, 1).use_envelope);
+}
+
+TEST(Accounts, SmtpAccountValues) {
+  Config config;
+  config.SmtpServer = "one two";
+  config.SmtpUser = "nein";
+  config.SmtpPort = "587";
+  config.SmtpSpool = "C:\\OUT\\";
+  config.SmtpTimeOut = "15";
+  config.SmtpBurst = "enabled";
+  config.SmtpEnvelope = "off me@x";
+  config.SmtpRedirect = "aus";
+  SmtpAccount first = SelectSmtpAccount(config, 1);
+  SmtpAccount second = SelectSmtpAccount(config, 2);
+  EXPECT_EQ(first.User, "nein");
+  EXPECT_EQ(second.User, "");
+  EXPECT_EQ(second.Port, 587);
+  EXPECT_EQ(second.SpoolDir, "C:\\OUT\\");
+  EXPECT_TRUE(second.Burst);
+  EXPECT_EQ(first.Envelope, "");  // an off-word counts as empty
+  EXPECT_EQ(second.Envelope, "me@x");
+  EXPECT_EQ(first.Redirect, "");
+}
+
+TEST(Accounts, NumbersThatDoNotFitUseTheDefault) {
+  Config config;
+  config.Pop3Server = "a";
+  config.Pop3Port = "99999999";
+  config.Pop3TimeOut = "40000";
+  config.Pop3MaxLen = "3000000000";
+  Pop3Account account = SelectPop3Account(config, 1);
+  EXPECT_EQ(account.port, 110);
+  EXPECT_EQ(account.time_out, 15);
+  EXPECT_EQ(account.max_len, 5000000);
+  config.Pop3Port = "65535";
+  EXPECT_EQ(SelectPop3Account(config, 1).port, 65535);
+}
+
+}  // namespace
+}  // namespace postil
