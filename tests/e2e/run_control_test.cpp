@@ -1,0 +1,147 @@
+// The program's start-up and shut-down paths, run as the host runs it.
+#include <gtest/gtest.h>
+
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "support/host_dir.h"
+
+namespace postil {
+namespace {
+
+using test::HostDir;
+using test::LogLines;
+using test::RunPostilIn;
+
+const std::string kBanner =
+    "POSTIL/Win32 v1.99g - Internet mail module\n"
+    "Pop3/Smtp-Client for Quorvex v3.3x\n" +
+    std::string(61, ' ') + "POSIX build, C++20\n";
+
+const std::string kUsage =
+    " \n"
+    "Usage: POSTIL <Configuration file>\n"
+    " \n"
+    "       /NoPop3        - disable Pop3 Thread\n"
+    "       /OpenPop3Only  - Pop3 Statistic only\n"
+    "       /NoSmtp        - disable Smtp Thread\n";
+
+const std::string kHeader = "----------  <date>, QUIL v1.99g";
+
+TEST(RunControl, UsageTextWithoutArgumentsOrWithAQuestionMark) {
+  const std::vector<std::vector<std::string>> command_lines = {{}, {"POSTIL.CFG", "/?"}, {"a?b"}};
+  for (const auto& args : command_lines) {
+    HostDir dir;
+    dir.Write("POSTIL.CFG", "$Pop3Server=\r\n");
+    test::RunResult run = RunPostilIn(dir, args);
+    EXPECT_EQ(run.exit_code, 0);
+    EXPECT_EQ(run.console, kBanner + kUsage);
+    EXPECT_FALSE(dir.Exists("QUIL.LOG"));  // nothing else happens
+  }
+}
+
+TEST(RunControl, NoActiveConnection) {
+  HostDir dir;
+  dir.Write("POSTIL.CFG", "$Pop3Server=\r\n");
+  dir.WriteNoConnectionMarker();
+  test::RunResult run = RunPostilIn(dir, {"POSTIL.CFG"});
+  EXPECT_EQ(run.exit_code, 0);
+  EXPECT_EQ(run.console, kBanner);
+  EXPECT_EQ(LogLines(run.log),
+            (std::vector<std::string>{kHeader, "  hh:mm:ss  POSTIL   : no active connection!"}));
+}
+
+TEST(RunControl, MissingConfigurationFile) {
+  HostDir dir;
+  test::RunResult run = RunPostilIn(dir, {"NONE.CFG", "/NoSmtp"});
+  EXPECT_EQ(run.exit_code, 0);
+  EXPECT_EQ(run.console, kBanner + "\nError: Configurationfile 'NONE.CFG' not found!\n");
+  EXPECT_EQ(LogLines(run.log), (std::vector<std::string>{
+                                   kHeader,
+                                   "! hh:mm:ss  POSTIL   : POSTIL Error: 'NONE.CFG' not found!",
+                                   "  hh:mm:ss  POSTIL   : END",
+                               }));
+}
+
+TEST(RunControl, RunWithoutServers) {
+  HostDir dir;
+  dir.Write("POSTIL.CFG", "$Pop3Server=\r\n$SmtpServer=disabled\r\n");
+  test::RunResult run = RunPostilIn(dir, {"POSTIL.CFG"});
+  EXPECT_EQ(run.exit_code, 0);
+  EXPECT_EQ(run.console, kBanner);
+  EXPECT_EQ(LogLines(run.log), (std::vector<std::string>{
+                                   kHeader,
+                                   "  hh:mm:ss  POSTIL   : No Cps-Info available",
+                                   "  hh:mm:ss  POSTIL   : END",
+                               }));
+}
+
+TEST(RunControl, ConfigurationFileNamesAreMatchedWithoutRegardToCase) {
+  HostDir dir;
+  dir.Write("postil.cfg", "$Pop3Server=\r\n");
+  test::RunResult run = RunPostilIn(dir, {"POSTIL.CFG"});
+  EXPECT_EQ(run.exit_code, 0);
+  EXPECT_EQ(LogLines(run.log).back(), "  hh:mm:ss  POSTIL   : END");
+  EXPECT_EQ(run.console, kBanner);
+}
+
+TEST(RunControl, DebugModeShowsTraceLevels) {
+  HostDir dir;
+  dir.Write("QV.BFG", "Pop3Server=\r\n");
+  dir.EnableDebug();
+  test::RunResult run = RunPostilIn(dir, {"QV.BFG"});
+  EXPECT_EQ(run.exit_code, 0);
+  EXPECT_EQ(LogLines(run.log), (std::vector<std::string>{
+                                   kHeader,
+                                   "  hh:mm:ss  POSTIL   : Debug-Mode activated",
+                                   "  hh:mm:ss  POSTIL   : Reading Quorvex's RFC/PPP Configuration",
+                                   "  hh:mm:ss  POSTIL #0: Console Starting ...",
+                                   "  hh:mm:ss  POSTIL #0: Console: Exit requested",
+                                   "  hh:mm:ss  POSTIL   : No Cps-Info available",
+                                   "  hh:mm:ss  POSTIL   : END",
+                               }));
+}
+
+TEST(RunControl, HeaderDateForms) {
+  HostDir dir;
+  dir.WriteNoConnectionMarker();
+  dir.Write("POSTIL.CFG", "");
+  test::RunResult plain = RunPostilIn(dir, {"POSTIL.CFG"}, {{"QUILLOG", ""}});
+  EXPECT_TRUE(std::regex_search(
+      plain.log, std::regex("^----------  (Sun|Mon|Tue|Wed|Thu|Fri|Sat) \\d\\d "
+                            "(Jan|Feb|Mar|Apr|May|Jun|Jul|Aug|Sep|Oct|Nov|Dec) \\d\\d, QUIL v1.99g\r\n")))
+      << plain.log;
+  dir.Write("QUIL.LOG", "");
+  test::RunResult qv = RunPostilIn(dir, {"POSTIL.CFG"}, {{"QUILLOG", "qv"}});
+  EXPECT_TRUE(std::regex_search(qv.log, std::regex("^----------  \\d\\d\\.\\d\\d\\.\\d{4}, QUIL v1.99g\r\n")))
+      << qv.log;
+}
+
+TEST(RunControl, LogDirectoryFromTheHostConfiguration) {
+  HostDir dir;
+  dir.MakeDir("QV/LOG");
+  dir.WriteHostConfig("Name=Point\r\nLogDir=C:\\qv\\log\\\r\n");
+  dir.WriteNoConnectionMarker();
+  dir.Write("POSTIL.CFG", "");
+  test::RunResult run = RunPostilIn(dir, {"POSTIL.CFG"}, {{"POSTIL_DRIVE_C", dir.path()}});
+  EXPECT_EQ(run.exit_code, 0);
+  EXPECT_FALSE(dir.Exists("QUIL.LOG"));
+  std::string own = dir.Read("QV/LOG/QUIL.LOG");
+  EXPECT_EQ(LogLines(own),
+            (std::vector<std::string>{kHeader, "  hh:mm:ss  POSTIL   : no active connection!"}));
+  EXPECT_EQ(dir.Read("QV/LOG/QV-PPP.LOG"), own);
+}
+
+TEST(RunControl, UnwritableLogDirectoryRunsWithoutALog) {
+  HostDir dir;
+  dir.WriteHostConfig("LogDir=C:\\missing\\\r\n");
+  dir.Write("POSTIL.CFG", "$Pop3Server=\r\n");
+  test::RunResult run = RunPostilIn(dir, {"POSTIL.CFG"}, {{"POSTIL_DRIVE_C", dir.path()}});
+  EXPECT_EQ(run.exit_code, 0);
+  EXPECT_EQ(run.console, kBanner);
+  EXPECT_FALSE(dir.Exists("QUIL.LOG"));
+}
+
+}  // namespace
+}  // namespace postil
