@@ -1,5 +1,6 @@
 #include "support/host_dir.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
