@@ -31,15 +31,21 @@ class Channel final : public Abortable {
   // Non-zero while a connection is open.
   std::intptr_t ChannelSocket() const;
 
-  // The next line without its LF, every CR dropped. False with an empty line
-  // on a time-out before any byte, a socket error or an abort. When the peer
-  // has closed, returns what was collected (maybe nothing) and true, and sets
-  // AtEnd(); later calls give empty lines.
+  // The next line without its LF, every CR dropped, at most kBufferSize
+  // bytes (the rest of a longer line comes with the next call). A time-out
+  // after some bytes gives them as the line. False with an empty line on a
+  // time-out before any byte, a socket error, an abort or an unconnected
+  // channel. When the peer has closed, sets AtEnd() and returns the last
+  // unended text with true; when nothing was left, and on every later call,
+  // an empty line with false.
   bool ReadLine(std::string* line);
   // The text and CR LF, in one send.
   bool WriteLine(std::string_view text);
-  // The text exactly as given. False on a time-out or socket error.
+  // The text exactly as given, waiting for room at most the time-out each
+  // time. False on a time-out, a socket error, an abort or an unconnected
+  // channel; the rest of the text is then not sent.
   bool WriteRaw(std::string_view text);
+  // Closing an unconnected channel does nothing.
   void CloseChannel();
 
   bool AtEnd() const { return at_end_; }
@@ -47,9 +53,15 @@ class Channel final : public Abortable {
   // cannot tell, "0.0.0.0" on any other error.
   std::string LocalIpAddress() const;
 
+  // Any thread: shuts the connection down, so the owner's pending and later
+  // waits fail at once. The owner still closes.
   void Abort() override;
 
  private:
+  enum class Fill { kData, kTimeOut, kClosed, kError };
+  // Waits once and receives into the emptied buffer.
+  Fill FillBuffer();
+
   std::unique_ptr<Transport> transport_;
   int time_out_ms_ = 0;
   bool at_end_ = false;

@@ -11,8 +11,10 @@ namespace {
 using SteadyClock = std::chrono::steady_clock;
 
 constexpr std::size_t kReceiveChunk = 65536;
-constexpr int kAcceptPollMs = 100;
+constexpr int kAcceptPollMs = 20;  // how soon Stop() is noticed
 constexpr int kSendTimeLimitMs = 10000;
+// How long Stop() lets the handlers finish before it cuts the connection.
+constexpr int kStopGraceMs = 2000;
 
 int MillisecondsUntil(SteadyClock::time_point deadline) {
   const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - SteadyClock::now());
@@ -148,21 +150,30 @@ FakeServer::FakeServer(Handler handler, int port) : handler_(std::move(handler))
 FakeServer::~FakeServer() { Stop(); }
 
 void FakeServer::Stop() {
-  {
-    std::lock_guard lock(mutex_);
-    stopping_ = true;
-    if (current_ != nullptr) current_->transport_->Shutdown();
-  }
+  stopping_ = true;
   stop_signal_.notify_all();
+  {
+    std::unique_lock lock(mutex_);
+    const bool drained = stop_signal_.wait_for(lock, std::chrono::milliseconds(kStopGraceMs),
+                                               [this] { return serving_done_; });
+    if (!drained) {
+      cut_ = true;
+      if (current_ != nullptr) current_->transport_->Shutdown();
+    }
+  }
   listener_.Shutdown();
   if (thread_.joinable()) thread_.join();
   listener_.Close();
 }
 
 void FakeServer::Serve() {
-  while (!stopping_) {
-    std::unique_ptr<Transport> transport = listener_.Accept(kAcceptPollMs);
-    if (!transport) continue;
+  // After Stop() the connections already waiting are still served.
+  while (true) {
+    std::unique_ptr<Transport> transport = listener_.Accept(stopping_ ? 0 : kAcceptPollMs);
+    if (!transport) {
+      if (stopping_) break;
+      continue;
+    }
     int index;
     {
       std::lock_guard lock(mutex_);
@@ -173,12 +184,17 @@ void FakeServer::Serve() {
     {
       std::lock_guard lock(mutex_);
       current_ = &connection;
-      if (stopping_) connection.transport_->Shutdown();
+      if (cut_) connection.transport_->Shutdown();
     }
     handler_(connection);
     std::lock_guard lock(mutex_);
     current_ = nullptr;
   }
+  {
+    std::lock_guard lock(mutex_);
+    serving_done_ = true;
+  }
+  stop_signal_.notify_all();
 }
 
 void FakeServer::WaitStopped(int ms) {

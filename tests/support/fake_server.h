@@ -100,8 +100,12 @@ class FakeServer {
   FakeServer& operator=(const FakeServer&) = delete;
 
   int port() const { return port_; }
-  // Stops accepting, cuts the current connection (a handler blocked in
-  // ReadLine or Stall returns at once) and joins the thread. Idempotent.
+  // Ends Stall() at once, serves the connections already made (so a
+  // client that has finished is recorded whole), waits up to two seconds
+  // for the handlers to end, then cuts the current connection (a handler
+  // blocked in ReadLine returns kClosed) and joins the thread. Idempotent.
+  // A handler must wait only through its connection (ReadLine, Stall) to be
+  // stoppable.
   void Stop();
   bool stopping() const { return stopping_; }
 
@@ -122,7 +126,9 @@ class FakeServer {
   int port_ = 0;
   std::atomic<bool> stopping_{false};
   mutable std::mutex mutex_;
-  std::condition_variable stop_signal_;       // with mutex_
+  std::condition_variable stop_signal_;       // with mutex_: stopping_, serving_done_
+  bool serving_done_ = false;                 // guarded by mutex_
+  bool cut_ = false;                          // guarded by mutex_
   std::vector<ConnectionRecord> records_;     // guarded by mutex_
   FakeConnection* current_ = nullptr;         // guarded by mutex_
   std::thread thread_;

@@ -1,0 +1,288 @@
+#include "core/channel.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "core/run_state.h"
+#include "support/fake_server.h"
+
+namespace postil {
+namespace {
+
+using std::chrono::milliseconds;
+using test::FakeConnection;
+using test::FakeServer;
+using Clock = std::chrono::steady_clock;
+
+constexpr int kTimeOutSeconds = 10;
+
+long long MillisecondsSince(Clock::time_point start) {
+  return std::chrono::duration_cast<milliseconds>(Clock::now() - start).count();
+}
+
+// Hands out the received pieces one per Receive, then reports the peer
+// closed; records every Send.
+class ScriptedTransport final : public Transport {
+ public:
+  ScriptedTransport(std::vector<std::string> pieces, std::vector<std::string>* sends)
+      : pieces_(std::move(pieces)), sends_(sends) {}
+  bool Connect(std::string_view, int, std::string*) override { return connected_ = true; }
+  bool IsConnected() const override { return connected_; }
+  WaitResult WaitReadable(int) override { return WaitResult::kReady; }
+  WaitResult WaitWritable(int) override { return WaitResult::kReady; }
+  std::int64_t Receive(char* buffer, std::size_t size) override {
+    if (next_ == pieces_.size()) return 0;
+    const std::string& piece = pieces_[next_++];
+    EXPECT_LE(piece.size(), size);
+    piece.copy(buffer, size);
+    return static_cast<std::int64_t>(piece.size());
+  }
+  std::int64_t Send(const char* data, std::size_t size) override {
+    sends_->emplace_back(data, size);
+    return static_cast<std::int64_t>(size);
+  }
+  void Shutdown() override {}
+  void Close() override { connected_ = false; }
+  std::intptr_t Handle() const override { return connected_ ? 1 : 0; }
+  std::string LocalAddress() const override { return "0.0.0.0"; }
+
+ private:
+  std::vector<std::string> pieces_;
+  std::size_t next_ = 0;
+  std::vector<std::string>* sends_;
+  bool connected_ = false;
+};
+
+// Every line up to the end of data; checks that the end reads as failure.
+std::vector<std::string> ReadAllLines(Channel& channel) {
+  std::vector<std::string> lines;
+  std::string line;
+  while (channel.ReadLine(&line)) lines.push_back(line);
+  EXPECT_TRUE(channel.AtEnd());
+  EXPECT_EQ(line, "");
+  EXPECT_FALSE(channel.ReadLine(&line));
+  EXPECT_EQ(line, "");
+  return lines;
+}
+
+std::vector<std::string> ReadScripted(std::vector<std::string> pieces) {
+  std::vector<std::string> sends;
+  Channel channel(std::make_unique<ScriptedTransport>(std::move(pieces), &sends));
+  channel.OpenChannel("scripted", 1, kTimeOutSeconds);
+  return ReadAllLines(channel);
+}
+
+// A server that sends `bytes` and closes.
+FakeServer SendingServer(std::string bytes) {
+  return FakeServer([bytes](FakeConnection& connection) { connection.SendRaw(bytes); });
+}
+
+struct LineCase {
+  std::string input;
+  std::vector<std::string> lines;
+};
+
+const std::vector<LineCase> kLineCases = {
+    {"+OK ready\r\nUSER a\n", {"+OK ready", "USER a"}},
+    {"a\rb\r\n\r\r\n", {"ab", ""}},
+    {"\n\r\n", {"", ""}},
+    {std::string("x\0y\n", 4), {std::string("x\0y", 3)}},
+    {"first\nlast", {"first", "last"}},
+    {"last\r", {"last"}},
+    {"", {}},
+};
+
+TEST(ChannelTest, LinesReadTheSameWholeOverLoopbackAndSplitAtEveryByte) {
+  for (const LineCase& c : kLineCases) {
+    SCOPED_TRACE(testing::PrintToString(c.input));
+    FakeServer server = SendingServer(c.input);
+    Channel channel;
+    channel.OpenChannel("127.0.0.1", server.port(), kTimeOutSeconds);
+    EXPECT_EQ(ReadAllLines(channel), c.lines);
+    for (std::size_t split = 1; split < c.input.size(); ++split) {
+      SCOPED_TRACE(split);
+      EXPECT_EQ(ReadScripted({c.input.substr(0, split), c.input.substr(split)}), c.lines);
+    }
+    std::vector<std::string> bytes;
+    for (char byte : c.input) bytes.emplace_back(1, byte);
+    EXPECT_EQ(ReadScripted(bytes), c.lines);
+  }
+}
+
+TEST(ChannelTest, LongLinesComeInPiecesOfTheBufferSize) {
+  constexpr std::size_t kMax = Channel::kBufferSize;
+  const struct {
+    std::size_t length;
+    std::vector<std::size_t> pieces;
+  } cases[] = {
+      {kMax - 1, {kMax - 1}},
+      {kMax, {kMax}},  // its CR LF still ends it: no empty line after it
+      {kMax + 1, {kMax, 1}},
+      {2 * kMax + 10, {kMax, kMax, 10}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.length);
+    FakeServer server = SendingServer(std::string(c.length, 'x') + "\r\nnext\r\n");
+    Channel channel;
+    channel.OpenChannel("127.0.0.1", server.port(), kTimeOutSeconds);
+    std::vector<std::string> expected;
+    for (std::size_t piece : c.pieces) expected.emplace_back(piece, 'x');
+    expected.emplace_back("next");
+    EXPECT_EQ(ReadAllLines(channel), expected);
+  }
+}
+
+TEST(ChannelTest, SilentServerTimesOutAfterTheConfiguredSeconds) {
+  FakeServer server([](FakeConnection& connection) {
+    connection.SendRaw("partial");
+    connection.StallUntilStopped();
+  });
+  Channel channel;
+  channel.OpenChannel("127.0.0.1", server.port(), 1);
+  std::string line;
+
+  // Bytes before the time-out are a line; nothing at all is a failure.
+  auto start = Clock::now();
+  EXPECT_TRUE(channel.ReadLine(&line));
+  EXPECT_EQ(line, "partial");
+  EXPECT_GE(MillisecondsSince(start), 900);
+
+  start = Clock::now();
+  EXPECT_FALSE(channel.ReadLine(&line));
+  EXPECT_EQ(line, "");
+  EXPECT_GE(MillisecondsSince(start), 900);
+  EXPECT_LT(MillisecondsSince(start), 3000);
+  EXPECT_FALSE(channel.AtEnd());
+}
+
+TEST(ChannelTest, UnreachableServerLeavesTheChannelUnconnected) {
+  int closed_port = 0;
+  {
+    FakeServer gone([](FakeConnection&) {});
+    closed_port = gone.port();
+  }
+  const struct {
+    const char* host;
+    int port;
+  } cases[] = {{"nonexistent.invalid", 110}, {"127.0.0.1", closed_port}, {"127.0.0.1", 0}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.host + std::string(":") + std::to_string(c.port));
+    Channel channel;
+    channel.OpenChannel(c.host, c.port, 1);
+    EXPECT_EQ(channel.ChannelSocket(), 0);
+    std::string line = "old";
+    EXPECT_FALSE(channel.ReadLine(&line));
+    EXPECT_EQ(line, "");
+    EXPECT_FALSE(channel.WriteLine("QUIT"));
+    EXPECT_FALSE(channel.WriteRaw("x"));
+    channel.CloseChannel();
+  }
+}
+
+TEST(ChannelTest, WritesReachTheWireExactly) {
+  FakeServer server([](FakeConnection& connection) {
+    std::string line;
+    while (connection.ReadLine(&line) == FakeConnection::ReadResult::kLine) {
+    }
+  });
+  Channel channel;
+  channel.OpenChannel("127.0.0.1", server.port(), kTimeOutSeconds);
+  EXPECT_NE(channel.ChannelSocket(), 0);
+  EXPECT_EQ(channel.LocalIpAddress(), "127.0.0.1");
+  EXPECT_TRUE(channel.WriteLine("USER a"));
+  EXPECT_TRUE(channel.WriteRaw("body\r\n.."));
+  EXPECT_TRUE(channel.WriteRaw(""));
+  EXPECT_TRUE(channel.WriteLine(""));
+  channel.CloseChannel();
+  EXPECT_EQ(channel.ChannelSocket(), 0);
+  server.Stop();
+  ASSERT_EQ(server.Records().size(), 1u);
+  EXPECT_EQ(server.Records()[0].bytes, "USER a\r\nbody\r\n..\r\n");
+}
+
+TEST(ChannelTest, WriteLineIsOneSend) {
+  std::vector<std::string> sends;
+  Channel channel(std::make_unique<ScriptedTransport>(std::vector<std::string>{}, &sends));
+  channel.OpenChannel("scripted", 1, kTimeOutSeconds);
+  EXPECT_TRUE(channel.WriteLine("RETR 1"));
+  EXPECT_EQ(sends, std::vector<std::string>{"RETR 1\r\n"});
+}
+
+TEST(ChannelTest, WriteRawTimesOutWhenThePeerTakesNothing) {
+  FakeServer server([](FakeConnection& connection) { connection.StallUntilStopped(); });
+  Channel channel;
+  channel.OpenChannel("127.0.0.1", server.port(), 1);
+  const std::string big(64 << 20, 'x');  // far more than the socket buffers hold
+  const auto start = Clock::now();
+  EXPECT_FALSE(channel.WriteRaw(big));
+  EXPECT_GE(MillisecondsSince(start), 900);
+  EXPECT_LT(MillisecondsSince(start), 5000);
+}
+
+// The kill keys abort through the run state's slot from another thread; the
+// owner's wait must end at once and the owner still closes.
+TEST(ChannelTest, AbortEndsThePendingWaitAtOnce) {
+  const struct {
+    const char* name;
+    bool (*wait)(Channel&);
+  } cases[] = {
+      {"ReadLine", [](Channel& channel) {
+         std::string line;
+         return channel.ReadLine(&line) || !line.empty();
+       }},
+      {"WriteRaw", [](Channel& channel) { return channel.WriteRaw(std::string(64 << 20, 'x')); }},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    FakeServer server([](FakeConnection& connection) { connection.StallUntilStopped(); });
+    Channel channel;
+    channel.OpenChannel("127.0.0.1", server.port(), kTimeOutSeconds);
+    ConnectionSlot slot;
+    slot.Attach(&channel);
+    std::thread killer([&slot] {
+      std::this_thread::sleep_for(milliseconds(200));
+      slot.Abort();
+    });
+    const auto start = Clock::now();
+    EXPECT_FALSE(c.wait(channel));
+    EXPECT_LT(MillisecondsSince(start), 2000);
+    killer.join();
+    std::string line;
+    EXPECT_FALSE(channel.ReadLine(&line));
+    EXPECT_FALSE(channel.WriteLine("QUIT"));
+    slot.Detach();
+    channel.CloseChannel();
+    EXPECT_EQ(channel.ChannelSocket(), 0);
+  }
+}
+
+TEST(ChannelTest, AbortRacingTheOwnersCloseIsSafe) {
+  FakeServer server([](FakeConnection& connection) { connection.SendLine("+OK"); });
+  for (int round = 0; round < 20; ++round) {
+    Channel channel;
+    channel.OpenChannel("127.0.0.1", server.port(), kTimeOutSeconds);
+    std::thread killer([&channel] { channel.Abort(); });
+    channel.CloseChannel();
+    killer.join();
+    EXPECT_EQ(channel.ChannelSocket(), 0);
+  }
+}
+
+TEST(ChannelTest, ReopenAfterAbortWorks) {
+  FakeServer server([](FakeConnection& connection) { connection.SendLine("+OK hi"); });
+  Channel channel;
+  channel.OpenChannel("127.0.0.1", server.port(), kTimeOutSeconds);
+  channel.Abort();
+  channel.CloseChannel();
+  channel.OpenChannel("127.0.0.1", server.port(), kTimeOutSeconds);
+  std::string line;
+  EXPECT_TRUE(channel.ReadLine(&line));
+  EXPECT_EQ(line, "+OK hi");
+}
+
+}  // namespace
+}  // namespace postil
