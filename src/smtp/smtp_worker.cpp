@@ -1,16 +1,88 @@
 #include "smtp/smtp_worker.h"
 
+#include <string>
+
+#include "config/accounts.h"
 #include "config/config.h"
 #include "core/run_state.h"
+#include "platform/files.h"
+#include "smtp/outgoing_spool.h"
+#include "smtp/smtp_session.h"
 
 namespace postil {
+namespace {
 
-bool SmtpAfterPopWait(RunState&, const Config& config) { return !config.SmtpAfterPop; }
+constexpr int kAfterPopPollMs = 10;
+
+void ServeServer(RunState& state, const Config& config, const SmtpAccount& account) {
+  state.SmtpServerName.Set(account.Server);
+  std::string dir = account.SpoolDir.substr(0, account.SpoolDir.size() - 1);
+  if (!platform::DirectoryExists(dir)) {
+    SmtpLog(state, "Creating directory: " + account.SpoolDir, 0);
+    platform::MakeDirectory(dir, nullptr);
+  }
+  if (platform::FindFiles(account.SpoolDir, "M????.OUT").empty()) {
+    // "*.EML" files alone never open a connection.
+    SmtpLog(state, "SMTP Nothing to send to " + account.Server, 8);
+    state.SmtpInfoField.Set("Nothing to do ...");
+    return;
+  }
+  SmtpLog(state, "SMTP Starting to " + account.Server, 9);
+  SmtpSession session(state, config, account);
+  if (!session.SmtpConnect()) {
+    state.SmtpInfoField.Set("not reachable");
+    SmtpLog(state, "SMTP Server " + account.Server + " not reachable", 2);
+    return;
+  }
+  SendSpoolDirectory(session);
+  session.SmtpQuit();
+  SmtpLog(state, "SMTP to " + account.Server + " disconnected", 10);
+}
+
+}  // namespace
+
+bool SmtpAfterPopWait(RunState& state, const Config& config) {
+  if (!config.SmtpAfterPop) return true;
+  SmtpLog(state, "Smtp After Pop3 enabled", 0);
+  const int time_out = config.SmtpAfterPopTimeOut;
+  SmtpLog(state, "Waiting for Pop3 Authentification, Timeout (" + std::to_string(time_out) +
+                     " sec.)", 0);
+  // The wait counts its sleeps, not the clock.
+  long long elapsed = 0;
+  do {
+    state.SmtpInfoField.Set("Waiting for Pop3 Authentification ...");
+    elapsed += kAfterPopPollMs;
+    platform::SleepMilliseconds(kAfterPopPollMs);
+  } while (!state.Pop3Connected && time_out * 1000LL > elapsed && !state.Pop3ErrorFlag);
+  if (state.Pop3Connected) {
+    const int delay = config.SmtpAfterPopDelay;
+    std::string message =
+        std::to_string(delay) + " second(s) delay after Pop3 Authentification ...";
+    SmtpLog(state, message, 255);
+    state.SmtpInfoField.Set(message);
+    if (delay > 0) platform::SleepMilliseconds(delay * 1000);
+    return true;
+  }
+  SmtpLog(state, state.Pop3ErrorFlag ? "Error during Pop3 Authentification"
+                                     : "Timeout during Pop3 Authentification",
+          2);
+  state.SmtpErrorFlag = true;
+  return false;
+}
 
 void SmtpWorker(RunState& state, const Config& config) {
   if (config.SmtpServer.empty() || config.SmtpServer == "disabled" || !state.SmtpEnabled) {
     state.SmtpInfoField.Set("Disabled");
     return;
+  }
+  const int servers = AccountCount(config.SmtpServer);
+  for (int i = 1; i <= servers; ++i) {
+    const SmtpAccount account = SelectSmtpAccount(config, i);
+    ServeServer(state, config, account);
+    if (state.ExitRequested) {
+      state.SmtpInfoField.Set(ExitRequestText);
+      return;
+    }
   }
 }
 

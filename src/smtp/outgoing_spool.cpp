@@ -1,0 +1,107 @@
+#include "smtp/outgoing_spool.h"
+
+#include "config/data_file.h"
+#include "core/run_state.h"
+#include "platform/files.h"
+#include "platform/sound.h"
+#include "smtp/smtp_session.h"
+#include "smtp/spool_line_reader.h"
+#include "smtp/transmission.h"
+#include "text/cp437_case.h"
+
+namespace postil {
+namespace {
+
+constexpr std::string_view kPatterns[] = {"M????.OUT", "*.EML"};
+constexpr int kUnknownFormatBeeps = 4;
+constexpr int kUnknownFormatPauseMs = 5000;
+
+bool SendUnknownFormat(RunState& state) {
+  state.BatchedMode = false;
+  state.SmtpInfoField.Set("unknown Format of Spoolfile!!!");
+  SmtpLog(state, "Mode: unknown Format of Spoolfile", 2);
+  for (int i = 0; i < kUnknownFormatBeeps; ++i) platform::Beep();
+  platform::SleepMilliseconds(kUnknownFormatPauseMs);
+  return false;
+}
+
+bool SendByFormat(SmtpSession& session, SpoolLineReader& reader, std::string_view first_bytes) {
+  RunState& state = session.state();
+  switch (DecideSpoolFormat(first_bytes)) {
+    case SpoolFormat::kBatched:
+      state.BatchedMode = true;
+      SmtpLog(state, "Mode: Batched Smtp", 4);
+      return SendBatchedMessage(session, reader);
+    case SpoolFormat::kNormal:
+      state.BatchedMode = false;
+      SmtpLog(state, "Mode: Normal Smtp", 4);
+      return SendNormalMessage(session, reader);
+    case SpoolFormat::kUnknown:
+      break;
+  }
+  return SendUnknownFormat(state);
+}
+
+// The first bytes of the file, the read position back at its start.
+std::string FirstBytes(platform::InputFile& file) {
+  char bytes[4];
+  std::size_t filled = 0;
+  while (filled < sizeof bytes) {
+    std::int64_t n = file.Read(bytes + filled, sizeof bytes - filled);
+    if (n <= 0) break;
+    filled += static_cast<std::size_t>(n);
+  }
+  file.Rewind();
+  return std::string(bytes, filled);
+}
+
+}  // namespace
+
+SpoolFormat DecideSpoolFormat(std::string_view first_bytes) {
+  std::string word = UpperCase(first_bytes.substr(0, 4));
+  if (word == "HELO") return SpoolFormat::kBatched;
+  if (word == "FROM") return SpoolFormat::kNormal;
+  return SpoolFormat::kUnknown;
+}
+
+void SendSpoolDirectory(SmtpSession& session) {
+  RunState& state = session.state();
+  const std::string& dir = session.account().SpoolDir;
+  for (std::string_view pattern : kPatterns) {
+    if (state.ExitRequested || !state.SmtpConnected) return;
+    for (const std::string& name : platform::FindFiles(dir, pattern)) {
+      SendSpoolFile(session, name);
+      if (state.ExitRequested) {
+        state.SmtpInfoField.Set(ExitRequestText);
+        return;
+      }
+      // Once the connection is gone no further file is tried over it.
+      if (!state.SmtpConnected || !session.IsOpen()) return;
+    }
+  }
+}
+
+bool SendSpoolFile(SmtpSession& session, const std::string& name) {
+  RunState& state = session.state();
+  const std::string path = session.account().SpoolDir + name;
+  platform::InputFile file;
+  if (!OpenDataFile(state, &file, path, kSmtpThread)) return false;
+  SmtpLog(state, "Sending: " + path, 4);
+  std::uint64_t length = platform::FileSize(path).value_or(0);
+  state.SpoolFileSize = length;
+  SpoolLineReader reader(state, file, length);
+  bool sent = SendByFormat(session, reader, FirstBytes(file));
+  file.Close();
+  if (!sent) {
+    SmtpLog(state, "Error sending: " + path, 2);
+    return false;
+  }
+  if (platform::RemoveFile(path, nullptr)) {
+    SmtpLog(state, "Spoolfile deleted", 4);
+  } else {
+    SmtpLog(state, "Error deleting Spoolfile", 2);
+  }
+  return true;
+}
+
+}  // namespace postil

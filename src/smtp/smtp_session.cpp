@@ -1,0 +1,200 @@
+#include "smtp/smtp_session.h"
+
+#include <initializer_list>
+#include <mutex>
+
+#include "config/config.h"
+#include "core/run_state.h"
+#include "text/cp437_case.h"
+#include "text/header_codecs.h"
+
+namespace postil {
+
+void SmtpLog(RunState& state, std::string_view text, int level) {
+  state.log.WriteLog(text, kSmtpThread, level);
+}
+
+bool IsNoAuthenticationUser(std::string_view user) {
+  std::string lower = LowerCase(user);
+  for (std::string_view word : {"", "disabled", "n", "off", "nein", "false", "0"}) {
+    if (lower == word) return true;
+  }
+  return false;
+}
+
+std::string OfferedMechanisms(std::string_view ehlo_line) {
+  std::string list;
+  if (ehlo_line.find("PLAIN") != std::string_view::npos) list += "PLAIN ";
+  if (ehlo_line.find("LOGIN") != std::string_view::npos) list += "LOGIN ";
+  return list;
+}
+
+struct SmtpSession::AuthStep {
+  std::string log;
+  std::string field;
+  std::string line;
+  std::string_view code;     // the reply that lets the dialogue go on
+  std::string_view refusal;  // SmtpInfoField when another reply comes
+};
+
+SmtpSession::SmtpSession(RunState& state, const Config& config, const SmtpAccount& account)
+    : state_(state), config_(config), account_(account) {}
+
+SmtpSession::~SmtpSession() { CloseConnection(); }
+
+bool SmtpSession::SmtpConnect() {
+  state_.SmtpConnected = false;
+  state_.SmtpSentRcvdField.Set("");
+  state_.SmtpInfoField.Set("Connecting ...");
+  std::string line;
+  {
+    std::lock_guard lock(state_.StateMutex);
+    channel_.OpenChannel(account_.Server, account_.Port, account_.TimeOut);
+    open_ = true;
+    broken_ = false;
+    state_.SmtpSocket.Attach(&channel_);
+    SmtpLog(state_, "IP: " + channel_.LocalIpAddress(), 255);
+    platform::SleepMilliseconds(1);
+    for (int count = 0; count < kMaxReplyLines; ++count) {
+      if (!channel_.ReadLine(&line)) break;
+      state_.TotalBytes += line.size() + 2;
+      SmtpLog(state_, line, line.starts_with("220") ? 0 : 2);
+      if (!line.starts_with("220-")) break;
+    }
+  }
+  if (line.starts_with("220 ")) {
+    state_.SmtpConnected = true;
+    SmtpLog(state_, "SMTP Connection etablished", 10);
+    greeting_pending_ = true;
+    return true;
+  }
+  if (line.empty()) {
+    state_.SmtpInfoField.Set("Host not found");
+    SmtpLog(state_, "SMTP Server " + account_.Server + " not found", 2);
+  } else {
+    state_.SmtpInfoField.Set(line);
+  }
+  state_.SmtpErrorFlag = true;
+  CloseConnection();
+  return false;
+}
+
+bool SmtpSession::SmtpGreet(std::string_view helo_domain, std::string* reply) {
+  if (!greeting_pending_) return true;
+  bool authenticate = !IsNoAuthenticationUser(account_.User);
+  std::string command = (authenticate ? "EHLO " : "HELO ") + std::string(helo_domain);
+  state_.SentBytes += helo_domain.size() + 6;
+  std::string mechanisms;
+  ReplyStatus status = ReplyStatus::kFailed;
+  if (SendCommand(command)) {
+    status = ReadMultiLine("250-", reply, [&](const std::string& line) {
+      if (!line.starts_with("250")) return;
+      SmtpLog(state_, line, 255);
+      if (authenticate) mechanisms += OfferedMechanisms(line);
+    });
+  }
+  if (status == ReplyStatus::kFailed) {
+    *reply = "   ";
+    greeting_pending_ = true;
+    return false;
+  }
+  if (!reply->starts_with("250")) {
+    if (authenticate) {
+      SmtpLog(state_, *reply, 1);
+      state_.SmtpInfoField.Set("No Authentfication implemented");
+    }
+    return false;
+  }
+  if (authenticate && !SmtpAuthenticate(mechanisms)) return false;
+  greeting_pending_ = false;
+  return true;
+}
+
+bool SmtpSession::SmtpAuthenticate(std::string_view mechanisms) {
+  const std::string& user = account_.User;
+  const std::string& password = account_.Password;
+  // PLAIN wins whenever the server offers it.
+  if (mechanisms.find("PLAIN") != std::string_view::npos) {
+    std::string credentials = std::string(1, '\0') + user + std::string(1, '\0') + password;
+    const AuthStep steps[] = {
+        {"Sending AUTH PLAIN", "Authentification for " + user, "AUTH PLAIN", "334",
+         "Authenfication not supported"},
+        {"Sending Username/Password", "Sending Username/Password", Base64Encode(credentials),
+         "235", "No Permission, wrong Username/Password"},
+    };
+    return RunAuthSteps(steps, std::size(steps));
+  }
+  if (mechanisms.find("LOGIN") != std::string_view::npos) {
+    const AuthStep steps[] = {
+        {"Sending AUTH LOGIN", "Authentification for " + user, "AUTH LOGIN", "334",
+         "Authenfication not supported"},
+        {"Sending Username", "Sending Username", Base64Encode(user), "334",
+         "No Permission, wrong User"},
+        {"Sending Password", "Sending Password", Base64Encode(password), "235",
+         "No Permission, wrong Password"},
+    };
+    return RunAuthSteps(steps, std::size(steps));
+  }
+  return false;
+}
+
+bool SmtpSession::RunAuthSteps(const AuthStep* steps, std::size_t count) {
+  for (std::size_t i = 0; i < count; ++i) {
+    const AuthStep& step = steps[i];
+    SmtpLog(state_, step.log, 6);
+    state_.SmtpSentRcvdField.Set(step.field);
+    std::string reply;
+    if (!SendCommand(step.line)) return false;
+    if (ReadReply(&reply) == ReplyStatus::kFailed) return false;
+    if (!reply.starts_with(step.code)) {
+      SmtpLog(state_, reply, 1);
+      state_.SmtpInfoField.Set(step.refusal);
+      state_.SmtpErrorFlag = true;
+      return false;
+    }
+  }
+  SmtpLog(state_, "SMTP Authentification etablished", 10);
+  state_.SmtpConnected = true;
+  return true;
+}
+
+bool SmtpSession::SmtpQuit() {
+  state_.SmtpSentRcvdField.Set("Quit");
+  std::string reply;
+  ReplyStatus status = SendCommand("QUIT") ? ReadReply(&reply) : ReplyStatus::kFailed;
+  bool answered = status != ReplyStatus::kFailed && reply.starts_with("221");
+  if (answered) {
+    state_.SmtpInfoField.Set("Disconnected");
+  } else if (status != ReplyStatus::kFailed) {
+    // Any other answer, or a server that just closed: the run reports it.
+    state_.SmtpErrorFlag = true;
+  }
+  CloseConnection();
+  return answered;
+}
+
+bool SmtpSession::SendCommand(std::string_view line) {
+  if (!channel_.WriteLine(line)) broken_ = true;
+  return !broken_;
+}
+
+bool SmtpSession::SendRaw(std::string_view bytes) {
+  if (!channel_.WriteRaw(bytes)) broken_ = true;
+  return !broken_;
+}
+
+ReplyStatus SmtpSession::ReadReply(std::string* line) {
+  if (channel_.ReadLine(line)) return ReplyStatus::kLine;
+  broken_ = true;
+  return channel_.AtEnd() ? ReplyStatus::kClosed : ReplyStatus::kFailed;
+}
+
+void SmtpSession::CloseConnection() {
+  if (!open_) return;
+  state_.SmtpSocket.Detach();
+  channel_.CloseChannel();
+  open_ = false;
+  state_.SmtpConnected = false;
+}
+
+}  // namespace postil
