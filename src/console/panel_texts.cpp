@@ -1,5 +1,6 @@
 #include "console/panel_texts.h"
 
+#include <algorithm>
 #include <cstdio>
 
 #include "core/run_state.h"
@@ -9,6 +10,9 @@ namespace {
 
 constexpr double kSecondsPerDay = 86400.0;
 constexpr std::size_t kRateWidth = 27;
+// The clock has room for two digits of hours; a dialer stamp that is no
+// time of day must not push it over the panel's frame.
+constexpr long long kLongestClock = 99 * 3600 + 59 * 60 + 59;
 
 double ElapsedSeconds(double start, double now) {
   if (start > now) now += kSecondsPerDay;
@@ -25,7 +29,8 @@ std::string WithThousands(std::uint64_t value) {
 }  // namespace
 
 std::string OnlineClockText(double start, double now) {
-  auto seconds = static_cast<long long>(ElapsedSeconds(start, now));
+  double elapsed = std::clamp(ElapsedSeconds(start, now), 0.0, static_cast<double>(kLongestClock));
+  auto seconds = static_cast<long long>(elapsed);
   char text[32];
   std::snprintf(text, sizeof text, "%02lld:%02lld:%02lld", seconds / 3600, seconds % 3600 / 60,
                 seconds % 60);
@@ -34,8 +39,7 @@ std::string OnlineClockText(double start, double now) {
 
 std::string TransferRateText(std::uint64_t total_bytes, double start, double now) {
   if (total_bytes <= 5000) return std::string(kRateWidth, ' ');
-  auto elapsed = static_cast<std::uint64_t>(ElapsedSeconds(start, now));
-  if (elapsed < 1) elapsed = 1;
+  auto elapsed = static_cast<std::uint64_t>(std::max(ElapsedSeconds(start, now), 1.0));
   std::string text = WithThousands(total_bytes / 1000) + " kB / " +
                      std::to_string(total_bytes / elapsed) + " cps";
   if (text.size() < kRateWidth) text.insert(0, kRateWidth - text.size(), ' ');
@@ -45,6 +49,16 @@ std::string TransferRateText(std::uint64_t total_bytes, double start, double now
 std::string TransferRateText(const RunState& state) {
   return TransferRateText(state.TotalBytes, state.ScreenStartTime,
                           state.clock.Now().SecondsSinceMidnight());
+}
+
+std::string ReceiveProgressText(std::uint64_t received, std::uint64_t size,
+                                std::uint64_t mailbox_size) {
+  return std::to_string(received) + " of " + std::to_string(size) + " (" +
+         std::to_string(mailbox_size) + " Bytes)";
+}
+
+std::string SendProgressText(std::uint64_t sent, std::uint64_t size) {
+  return std::to_string(sent) + " of " + std::to_string(size) + " Bytes";
 }
 
 }  // namespace postil

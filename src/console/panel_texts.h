@@ -1,5 +1,6 @@
-// Texts of the status panel computed from the run state: the online clock
-// and the transfer rate. Pure apart from reading the run state; any thread.
+// Texts of the status panel computed from numbers: the online clock, the
+// transfer rate and the progress figures of the Sent/Rcvd fields. Pure apart
+// from the overload that reads the run state; any thread.
 #pragma once
 
 #include <cstdint>
@@ -10,12 +11,19 @@ namespace postil {
 struct RunState;
 
 // Elapsed time from `start` to `now` (seconds since midnight, crossing
-// midnight once) as "hh:mm:ss".
+// midnight once) as "hh:mm:ss", held between 00:00:00 and 99:59:59.
 std::string OnlineClockText(double start, double now);
 
 // 27 characters: "<kB> kB / <rate> cps" right-aligned, or blanks for 5000
-// bytes or less.
+// bytes or less. The rate counts at least one second since `start`.
 std::string TransferRateText(std::uint64_t total_bytes, double start, double now);
+// From TotalBytes, ScreenStartTime and the run's clock.
 std::string TransferRateText(const RunState& state);
+
+// "<received> of <size> (<mailbox> Bytes)", shown for "%RcvdBytes%".
+std::string ReceiveProgressText(std::uint64_t received, std::uint64_t size,
+                                std::uint64_t mailbox_size);
+// "<sent> of <size> Bytes", shown for "%SendBytes%".
+std::string SendProgressText(std::uint64_t sent, std::uint64_t size);
 
 }  // namespace postil

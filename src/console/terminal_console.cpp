@@ -1,0 +1,211 @@
+#include "console/terminal_console.h"
+
+#include <algorithm>
+#include <charconv>
+#include <chrono>
+
+#include "text/cp437_glyphs.h"
+
+namespace postil {
+namespace {
+
+constexpr std::string_view kEnterScreen = "\x1b[?1049h\x1b[?7l";  // alternate screen, no autowrap
+constexpr std::string_view kClear = "\x1b[0m\x1b[2J";
+constexpr std::string_view kLeaveScreen = "\x1b[0m\x1b[?7h\x1b[?25h\x1b[?1049l";
+constexpr std::string_view kDefaultShape = "\x1b[0 q";
+constexpr std::string_view kShowCursor = "\x1b[?25h";
+constexpr std::string_view kHideCursor = "\x1b[?25l";
+constexpr std::string_view kPushTitle = "\x1b[22;0t";
+constexpr std::string_view kPopTitle = "\x1b[23;0t";
+// Keyboard bytes taken per read; the rest waits for the next one.
+constexpr std::size_t kReadChunk = 64;
+// Keys decoded but not yet asked for; more are dropped.
+constexpr std::size_t kMaxQueuedKeys = 16;
+
+long long MonotonicMs() {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(
+             std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
+
+// One code point of UTF-8 that is not a control character.
+bool IsPrintableGlyph(std::string_view glyph) {
+  if (glyph.empty()) return false;
+  int starts = 0;
+  for (char c : glyph) {
+    auto byte = static_cast<unsigned char>(c);
+    if (byte < 0x20 || byte == 0x7F) return false;
+    if ((byte & 0xC0) != 0x80) ++starts;
+  }
+  return starts == 1 && !(glyph.size() == 2 && glyph[0] == '\xC2' &&
+                          static_cast<unsigned char>(glyph[1]) < 0xA0);
+}
+
+// The console's colour numbers run blue, green, red, bright; ANSI's run
+// red, green, blue, and bright colours have their own range.
+std::string ColourSequence(unsigned attribute) {
+  if (attribute == kDefaultAttribute) return "\x1b[0m";  // the terminal's own colours
+  auto ansi = [](unsigned colour) { return ((colour & 1) << 2) | (colour & 2) | ((colour & 4) >> 2); };
+  unsigned foreground = attribute & 0x0F;
+  unsigned background = (attribute >> 4) & 0x0F;
+  unsigned fg = ((foreground & 8) ? 90 : 30) + ansi(foreground);
+  unsigned bg = ((background & 8) ? 100 : 40) + ansi(background);
+  return "\x1b[0;" + std::to_string(fg) + ";" + std::to_string(bg) + "m";
+}
+
+void AppendNumber(std::string& out, int value) {
+  char digits[16];
+  auto result = std::to_chars(digits, digits + sizeof digits, value);
+  out.append(digits, result.ptr);
+}
+
+}  // namespace
+
+TerminalConsole::TerminalConsole(std::unique_ptr<platform::TerminalIo> io) : io_(std::move(io)) {
+  std::optional<platform::TerminalSize> size = io_->Size();
+  rows_ = size ? std::min(size->rows, kMaxRows) : kDefaultRows;
+  columns_ = size ? std::min(size->columns, kMaxColumns) : kDefaultColumns;
+  cells_.resize(static_cast<std::size_t>(rows_ * columns_));
+  for (unsigned byte = 0; byte < 256; ++byte) {
+    std::string_view glyph = Cp437GlyphUtf8(static_cast<unsigned char>(byte));
+    glyphs_[byte] = IsPrintableGlyph(glyph) ? std::string(glyph) : std::string("?");
+    colours_[byte] = ColourSequence(byte);
+  }
+}
+
+TerminalConsole::~TerminalConsole() {
+  CloseScreen();
+  if (title_pushed_) io_->Write(kPopTitle);
+}
+
+void TerminalConsole::WriteCells(const std::vector<Cell>& cells) {
+  std::copy_n(cells.begin(), std::min(cells.size(), cells_.size()), cells_.begin());
+  if (!Showing()) return;
+  if (io_->TakeResize()) {
+    out_ += kClear;
+    ClearShown();
+  }
+  RenderCells();
+  if (!out_.empty()) RenderCursor(cursor_);
+  Flush();
+}
+
+void TerminalConsole::SetCursor(const CursorInfo& cursor) {
+  CursorInfo before = cursor_;
+  cursor_ = cursor;
+  if (!Showing()) return;
+  RenderCursor(before);
+  Flush();
+}
+
+void TerminalConsole::SetTitle(std::string_view title) {
+  if (!io_->OutputIsTerminal()) return;
+  if (!title_pushed_) out_ += kPushTitle;
+  title_pushed_ = true;
+  out_ += "\x1b]0;";
+  for (char c : title) out_ += glyphs_[static_cast<unsigned char>(c)];
+  out_ += '\a';
+  Flush();
+}
+
+void TerminalConsole::OpenScreen() {
+  if (open_) return;
+  std::string restore(kLeaveScreen);
+  restore += kDefaultShape;
+  if (title_pushed_) restore += kPopTitle;
+  io_->BeginSession(restore);
+  open_ = true;
+  if (!io_->OutputIsTerminal()) return;
+  io_->TakeResize();
+  out_ += kEnterScreen;
+  out_ += kClear;
+  ClearShown();
+  RenderCells();
+  RenderCursor(CursorInfo{});
+  Flush();
+}
+
+void TerminalConsole::CloseScreen() {
+  if (!open_) return;
+  if (io_->OutputIsTerminal()) {
+    out_ += kLeaveScreen;
+    if (shape_changed_) out_ += kDefaultShape;
+    Flush();
+  }
+  io_->EndSession();
+  open_ = false;
+}
+
+std::optional<Key> TerminalConsole::ReadKey() {
+  if (io_->TakeInterrupt()) return Key::kEscape;
+  if (open_ && keys_.empty()) {
+    char buffer[kReadChunk];
+    std::size_t n = io_->ReadInput(buffer, sizeof buffer);
+    std::vector<Key> keys;
+    decoder_.Feed(std::string_view(buffer, n), MonotonicMs(), &keys);
+    for (Key key : keys) {
+      if (keys_.size() < kMaxQueuedKeys) keys_.push_back(key);
+    }
+  }
+  if (keys_.empty()) return std::nullopt;
+  Key key = keys_.front();
+  keys_.pop_front();
+  return key;
+}
+
+void TerminalConsole::DiscardKeys() {
+  io_->DiscardInput();
+  decoder_.Reset();
+  keys_.clear();
+}
+
+void TerminalConsole::ClearShown() { shown_.assign(cells_.size(), Cell{}); }
+
+void TerminalConsole::RenderCells() {
+  int at_row = 0;  // where the terminal's cursor is after the last glyph; 0: unknown
+  int at_column = 0;
+  int colour = -1;
+  for (std::size_t i = 0; i < cells_.size(); ++i) {
+    const Cell& cell = cells_[i];
+    if (cell == shown_[i]) continue;
+    int row = static_cast<int>(i) / columns_ + 1;
+    int column = static_cast<int>(i) % columns_ + 1;
+    if (row != at_row || column != at_column) AppendMoveTo(row, column);
+    unsigned attribute = cell.attribute & 0xFF;
+    if (static_cast<int>(attribute) != colour) {
+      out_ += colours_[attribute];
+      colour = static_cast<int>(attribute);
+    }
+    out_ += glyphs_[cell.character];
+    shown_[i] = cell;
+    at_row = row;
+    at_column = column < columns_ ? column + 1 : 0;  // without autowrap it stays put
+  }
+}
+
+void TerminalConsole::RenderCursor(const CursorInfo& before) {
+  if (cursor_.size_percent != before.size_percent) {
+    out_ += cursor_.size_percent >= 50 ? "\x1b[2 q" : "\x1b[4 q";  // block or underline
+    shape_changed_ = true;
+  }
+  if (cursor_.visible != before.visible) out_ += cursor_.visible ? kShowCursor : kHideCursor;
+  if (cursor_.visible) {
+    AppendMoveTo(std::clamp(cursor_.row, 1, rows_), std::clamp(cursor_.column, 1, columns_));
+  }
+}
+
+void TerminalConsole::AppendMoveTo(int row, int column) {
+  out_ += "\x1b[";
+  AppendNumber(out_, row);
+  out_ += ';';
+  AppendNumber(out_, column);
+  out_ += 'H';
+}
+
+void TerminalConsole::Flush() {
+  if (out_.empty()) return;
+  io_->Write(out_);
+  out_.clear();
+}
+
+}  // namespace postil
