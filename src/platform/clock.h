@@ -13,6 +13,7 @@ struct LocalTime {
   int minute = 0;
   int second = 0;
   int millisecond = 0;
+  int utc_offset_minutes = 0;  // local time minus UTC, for the zone of mail dates
   // Seconds since the last local midnight, with the fraction.
   double SecondsSinceMidnight() const {
     return hour * 3600.0 + minute * 60.0 + second + millisecond / 1000.0;

@@ -20,6 +20,7 @@ LocalTime SystemClock::Now() const {
   t.minute = parts.tm_min;
   t.second = parts.tm_sec;
   t.millisecond = static_cast<int>(now.tv_usec / 1000);
+  t.utc_offset_minutes = static_cast<int>(parts.tm_gmtoff / 60);
   return t;
 }
 
