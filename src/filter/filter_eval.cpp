@@ -1,16 +1,138 @@
 #include "filter/filter_eval.h"
 
-namespace postil {
+#include <algorithm>
+#include <array>
+#include <exception>
+#include <string_view>
+#include <utility>
 
-// Placeholder until the evaluation lands: no rule ever holds.
-FilterResult EvaluateFilter(const RuleTable&, const MessageView&, FilterCursor*,
-                            const platform::LocalTime&) {
-  return {};
+#include "filter/match_pattern.h"
+#include "filter/option_flags.h"
+#include "filter/rule_line.h"
+#include "text/cp437_case.h"
+
+namespace postil {
+namespace {
+
+constexpr char kActionMark = '\xAF';
+constexpr std::string_view kExclusionWord = "ALLE";
+constexpr std::string_view kRedirectMark = "ENVELOPE-TO:";
+
+constexpr std::array<std::pair<std::string_view, FilterVerdict::Kind>, 4> kActionVerdicts = {{
+    {"RETR", FilterVerdict::Kind::kFetch},
+    {"SKIP", FilterVerdict::Kind::kSkip},
+    {"HEAD", FilterVerdict::Kind::kHeaderOnly},
+    {"DELE", FilterVerdict::Kind::kKill},
+}};
+
+std::string_view TrimBlanks(std::string_view text) {
+  while (!text.empty() && text.front() == ' ') text.remove_prefix(1);
+  while (!text.empty() && text.back() == ' ') text.remove_suffix(1);
+  return text;
 }
 
-FilterVerdict DecideFilterVerdict(const RuleTable&, const MessageView&,
-                                  const platform::LocalTime&) {
-  return {};
+const KillSection* SectionAt(const RuleTable& rules, int number) {
+  if (number < 1 || static_cast<std::size_t>(number) > rules.sections.size()) return nullptr;
+  return &rules.sections[number - 1];
+}
+
+// The section applies when a word of its target list matches To exactly in
+// case (the list was upper-cased when loaded), or, after "ALLE", when none
+// does.
+bool TargetsApply(std::string_view targets, std::string_view to) {
+  bool exclusion = false;
+  while (!targets.empty()) {
+    std::size_t blank = targets.find(' ');
+    std::string_view word = targets.substr(0, blank);
+    targets.remove_prefix(blank == std::string_view::npos ? targets.size() : blank + 1);
+    if (word.empty()) continue;
+    if (word == kExclusionWord) {
+      exclusion = true;
+    } else if (MatchFoldedText(word, to, kOptionC)) {
+      return !exclusion;
+    }
+  }
+  return exclusion;
+}
+
+// The verdict a holding rule's action names, or nothing for an unknown one.
+// A redirection without a recipient names none: it would leave the spool
+// file without an envelope recipient.
+void ApplyAction(const FilterResult& result, FilterVerdict* verdict) {
+  std::string_view action = TrimBlanks(result.action);
+  for (auto [word, kind] : kActionVerdicts) {
+    if (action == word) {
+      *verdict = {kind, "", result.reason};
+      return;
+    }
+  }
+  if (UpperCase(result.reason).find(kRedirectMark) == std::string::npos) return;
+  std::string_view recipient =
+      TrimBlanks(action.substr(std::min(action.size(), kRedirectMark.size())));
+  if (!recipient.empty()) *verdict = {FilterVerdict::Kind::kRedirect, std::string(recipient),
+                                      result.reason};
+}
+
+}  // namespace
+
+FilterResult EvaluateFilter(const RuleTable& rules, const MessageView& view, FilterCursor* cursor,
+                            const platform::LocalTime& now) {
+  FilterResult result;
+  RuleEvaluator evaluator(view, now);
+  std::string_view last_action;
+  for (;;) {
+    const KillSection* section = SectionAt(rules, cursor->section);
+    if (cursor->section != cursor->looked_up_section) {
+      cursor->entry = 1;
+      cursor->looked_up_section = cursor->section;
+      cursor->looked_up_targets = section != nullptr ? section->targets : std::string();
+    }
+    // An empty target list, also one of a "---" line alone, ends the walk.
+    if (cursor->looked_up_targets.empty() || section == nullptr) break;
+    // Past entry 1 the walk resumes inside a section that already applied.
+    if (cursor->entry > 1 || TargetsApply(cursor->looked_up_targets, view.To)) {
+      for (;;) {
+        std::size_t index = static_cast<std::size_t>(++cursor->entry) - 2;
+        if (index >= section->rules.size() || section->rules[index].empty()) break;
+        std::string_view line = section->rules[index];
+        std::size_t mark = line.find(kActionMark);
+        std::string_view condition = line.substr(0, mark);
+        last_action = mark == std::string_view::npos ? std::string_view() : line.substr(mark + 1);
+        RuleOutcome outcome = evaluator.Evaluate(condition);
+        result.flags = outcome.flags;
+        if (outcome.holds) {
+          result.matched = true;
+          result.action = last_action;
+          result.reason.reserve(condition.size() + 1 + last_action.size());
+          result.reason.append(condition).append(1, kActionMark).append(last_action);
+          return result;
+        }
+      }
+    }
+    ++cursor->section;
+  }
+  result.action = last_action;
+  cursor->section = 1;
+  cursor->entry = 1;
+  return result;
+}
+
+FilterVerdict DecideFilterVerdict(const RuleTable& rules, const MessageView& view,
+                                  const platform::LocalTime& now) {
+  // A failure inside the filter leaves the message unfiltered.
+  try {
+    FilterVerdict verdict;
+    FilterCursor cursor;
+    for (;;) {
+      FilterResult result = EvaluateFilter(rules, view, &cursor, now);
+      if (!result.matched) break;
+      ApplyAction(result, &verdict);
+      if (result.flags & kOptionQ) break;
+    }
+    return verdict;
+  } catch (const std::exception&) {
+    return {};
+  }
 }
 
 }  // namespace postil

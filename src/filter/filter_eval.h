@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "filter/option_flags.h"
 #include "filter/rule_table.h"
 #include "platform/clock.h"
 
@@ -19,7 +20,9 @@ struct MessageView {
   std::string Subject;     // decoded
   std::string References;  // always empty from the scan
   std::string MessageId;
-  const std::vector<std::string>* HeaderLines = nullptr;  // entry 1 = first header line
+  // The scan's HeaderLineTable: index k holds entry k, so index 1 is the
+  // first header line and index 0 is unused. Entries 1 to 128 are read.
+  const std::vector<std::string>* HeaderLines = nullptr;
   long long Size = 0;      // octets, from the TOP reply
 };
 
@@ -38,14 +41,15 @@ struct FilterResult {
   std::string reason;       // on a match: condition, 0xAF, action
 };
 
-inline constexpr std::uint32_t kOptionQ = 0x4000;
-
-// Walks the rule table from the cursor to the next rule that holds.
+// Walks the rule table from the cursor to the next rule that holds and
+// leaves the cursor on it; without one, `matched` is false and the cursor
+// is back at section 1, entry 1.
 FilterResult EvaluateFilter(const RuleTable& rules, const MessageView& view, FilterCursor* cursor,
                             const platform::LocalTime& now);
 
 // The calling protocol: asks for rules until none holds or one carries "Q";
-// the last holding rule with a known action decides.
+// the last holding rule with a known action decides. kNone when no rule
+// decides or the evaluation failed.
 struct FilterVerdict {
   enum class Kind { kNone, kFetch, kSkip, kHeaderOnly, kKill, kRedirect };
   Kind kind = Kind::kNone;
