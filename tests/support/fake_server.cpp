@@ -84,6 +84,7 @@ void FakeConnection::Record(std::string_view line, std::string_view bytes) {
     record.lines.emplace_back(line);
   } else {
     record.bytes.append(bytes);
+    record.receive_sizes.push_back(bytes.size());
   }
 }
 

@@ -27,6 +27,7 @@ class FakeServer;
 struct ConnectionRecord {
   std::vector<std::string> lines;
   std::string bytes;
+  std::vector<std::size_t> receive_sizes;  // bytes taken by each receive, in order
 };
 
 // One accepted connection, used by the handler in the server thread.
