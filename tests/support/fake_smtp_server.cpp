@@ -119,6 +119,10 @@ bool FakeSmtpServer::Reply(FakeConnection& connection, std::string_view on,
     std::lock_guard lock(mutex_);
     for (Rule& rule : rules_) {
       if (rule.times != 0 && on.starts_with(rule.on)) {
+        if (rule.skip > 0) {
+          --rule.skip;
+          continue;
+        }
         if (rule.times > 0) --rule.times;
         chosen = rule;
         ruled = true;

@@ -33,6 +33,7 @@ class FakeSmtpServer {
     std::vector<std::string> reply;
     Fault fault = Fault::kNone;
     int times = -1;  // how often the rule applies; -1: always
+    int skip = 0;    // matches passed by before it applies
   };
 
   struct Options {
