@@ -46,7 +46,9 @@ class SmtpRun {
   // Module-style configuration for the fake server; `extra` lines are
   // added as they are (e.g. "$SmtpBurst=off").
   void Configure(const std::vector<std::string>& extra = {}) {
-    std::string text = "$Pop3Server=disabled\r\n$Pop3Spool=IN\r\n$SmtpServer=127.0.0.1\r\n"
+    std::string text = "$Pop3Server=" + pop3_server + "\r\n$Pop3Port=" + std::to_string(pop3_port) +
+                       "\r\n$Pop3User=user\r\n$Pop3Pass=" + pop3_password +
+                       "\r\n$Pop3Spool=IN\r\n$SmtpServer=127.0.0.1\r\n"
                        "$SmtpPort=" + std::to_string(server.port()) +
                        "\r\n$SmtpSpool=OUT\r\n$SmtpTimeOut=5\r\n";
     for (const std::string& line : extra) text += line + "\r\n";
@@ -77,6 +79,10 @@ class SmtpRun {
   HostDir dir;
   FakeSmtpServer server;
   std::string config_name = "POSTIL.CFG";
+  // The POP3 side of a module-style configuration.
+  std::string pop3_server = "disabled";
+  int pop3_port = 110;
+  std::string pop3_password = "secret";
   RunResult result;
   std::vector<std::string> smtp_log;
 };
