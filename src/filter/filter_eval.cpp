@@ -73,6 +73,30 @@ void ApplyAction(const FilterResult& result, FilterVerdict* verdict) {
                                       result.reason};
 }
 
+// Tries the rules of an applying section after the cursor's entry. At a
+// holding rule fills `result` and leaves the cursor on it.
+bool FindHoldingRule(const KillSection& section, RuleEvaluator* evaluator, FilterCursor* cursor,
+                     FilterResult* result, std::string_view* last_action) {
+  // A section built without parsed rules has them parsed as they are tried.
+  const bool parsed = section.parsed.size() == section.rules.size();
+  ParsedRule unparsed;
+  for (;;) {
+    std::size_t index = static_cast<std::size_t>(++cursor->entry) - 2;
+    if (index >= section.rules.size() || section.rules[index].empty()) return false;
+    RuleLineParts line = SplitRuleLine(section.rules[index]);
+    *last_action = line.action;
+    RuleOutcome outcome = evaluator->Evaluate(
+        parsed ? section.parsed[index] : (unparsed = ParseRuleCondition(line.condition)));
+    result->flags = outcome.flags;
+    if (outcome.holds) {
+      result->matched = true;
+      result->reason.reserve(line.condition.size() + 1 + line.action.size());
+      result->reason.append(line.condition).append(1, kActionMark).append(line.action);
+      return true;
+    }
+  }
+}
+
 }  // namespace
 
 FilterResult EvaluateFilter(const RuleTable& rules, const MessageView& view, FilterCursor* cursor,
@@ -80,7 +104,7 @@ FilterResult EvaluateFilter(const RuleTable& rules, const MessageView& view, Fil
   FilterResult result;
   RuleEvaluator evaluator(view, now);
   std::string_view last_action;
-  for (;;) {
+  for (;; ++cursor->section) {
     const KillSection* section = SectionAt(rules, cursor->section);
     if (cursor->section != cursor->looked_up_section) {
       cursor->entry = 1;
@@ -91,25 +115,11 @@ FilterResult EvaluateFilter(const RuleTable& rules, const MessageView& view, Fil
     if (cursor->looked_up_targets.empty() || section == nullptr) break;
     // Past entry 1 the walk resumes inside a section that already applied.
     if (cursor->entry > 1 || TargetsApply(cursor->looked_up_targets, view.To)) {
-      for (;;) {
-        std::size_t index = static_cast<std::size_t>(++cursor->entry) - 2;
-        if (index >= section->rules.size() || section->rules[index].empty()) break;
-        std::string_view line = section->rules[index];
-        std::size_t mark = line.find(kActionMark);
-        std::string_view condition = line.substr(0, mark);
-        last_action = mark == std::string_view::npos ? std::string_view() : line.substr(mark + 1);
-        RuleOutcome outcome = evaluator.Evaluate(condition);
-        result.flags = outcome.flags;
-        if (outcome.holds) {
-          result.matched = true;
-          result.action = last_action;
-          result.reason.reserve(condition.size() + 1 + last_action.size());
-          result.reason.append(condition).append(1, kActionMark).append(last_action);
-          return result;
-        }
+      if (FindHoldingRule(*section, &evaluator, cursor, &result, &last_action)) {
+        result.action = last_action;
+        return result;
       }
     }
-    ++cursor->section;
   }
   result.action = last_action;
   cursor->section = 1;

@@ -314,6 +314,15 @@ TEST(FilterVerdictTest, LastHoldingRuleWithAKnownActionDecides) {
       Message{});
 }
 
+// A table put together without the loader has no parsed rules; it is
+// evaluated all the same.
+TEST(FilterVerdictTest, HandBuiltTableIsEvaluated) {
+  RuleTable rules;
+  rules.sections.push_back({"ALLE", {KillText("\"*nope*\"|SKIP "), KillText("\"*hello*\" %S|DELE ")}});
+  View view{Message{}};
+  EXPECT_EQ(DecideFilterVerdict(rules, view.get(), kToday).kind, Kind::kKill);
+}
+
 TEST(FilterVerdictTest, VerdictKeepsTheReasonOfTheDecidingRule) {
   View view{Message{}};
   FilterVerdict verdict =

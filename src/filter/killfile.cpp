@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "config/data_file.h"
+#include "filter/parsed_rule.h"
 #include "core/run_state.h"
 #include "platform/files.h"
 #include "text/cp437_case.h"
@@ -151,14 +152,16 @@ bool ReadKillfile(RunState& state, std::string_view path, platform::InputFile* f
 void AddKillfileLine(std::string_view line, RuleTable* rules) {
   line = CutTrailingComment(line);
   if (line.starts_with(kSectionStart)) {
-    rules->sections.push_back({UpperCase(TrimBlanks(line.substr(kSectionStart.size()))), {}});
+    rules->sections.push_back({UpperCase(TrimBlanks(line.substr(kSectionStart.size()))), {}, {}});
     return;
   }
   if (line.starts_with(kOptionLineStart) || rules->sections.empty()) return;
   std::string_view rule = TrimBlanks(line);
   if (rule.empty() || IsCommentStart(rule)) return;
-  std::string& stored = rules->sections.back().rules.emplace_back(rule);
+  KillSection& section = rules->sections.back();
+  std::string& stored = section.rules.emplace_back(rule);
   stored += ' ';
+  section.parsed.push_back(ParseRuleCondition(SplitRuleLine(stored).condition));
 }
 
 bool LoadKillfile(RunState& state, std::string_view path, RuleTable* rules) {

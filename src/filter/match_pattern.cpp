@@ -99,8 +99,10 @@ bool MatchFoldedText(std::string_view pattern, std::string_view text, std::uint3
         continue;
       }
       std::size_t run_begin = i + 1;
-      std::size_t run_end = pattern.find_first_of("*?", run_begin);
-      if (run_end == std::string_view::npos) run_end = pattern.size();
+      std::size_t run_end = run_begin;
+      while (run_end < pattern.size() && pattern[run_end] != '*' && pattern[run_end] != '?') {
+        ++run_end;
+      }
       std::size_t at = FindLiteral(text, pattern.substr(run_begin, run_end - run_begin), t);
       if (at == std::string_view::npos) return false;
       if (word_test && !WordBounded(pattern, run_begin, run_end, text, at)) return false;

@@ -1,16 +1,16 @@
-// Evaluating the condition text of one killfile rule line against a message:
-// the ";" conjunction, the shared option word, the keyword conditions and
-// the pattern conditions. One evaluator per EvaluateFilter call, owned by
-// the POP3 worker; it keeps the message's values folded once for all rules.
+// Evaluating a parsed killfile rule against one message. One evaluator per
+// EvaluateFilter call, owned by the POP3 worker; it keeps the message's
+// values folded once for all the rules it is asked about.
 #pragma once
 
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
-#include <vector>
+#include <unordered_map>
 
 #include "filter/filter_eval.h"
+#include "filter/parsed_rule.h"
 #include "platform/clock.h"
 
 namespace postil {
@@ -28,20 +28,17 @@ class RuleEvaluator {
   // `view` must outlive the evaluator.
   RuleEvaluator(const MessageView& view, const platform::LocalTime& now);
 
-  // `condition` is the rule line before its first 0xAF byte.
-  RuleOutcome Evaluate(std::string_view condition);
+  // The parts are tested from left to right up to the first that fails; a
+  // "KILLALL" part makes the rule hold at once.
+  RuleOutcome Evaluate(const ParsedRule& rule);
 
  private:
-  enum class PartResult { kFails, kHolds, kRuleHolds };
-
-  PartResult EvaluatePart(std::string_view part, std::uint32_t* flags);
-  std::uint32_t ParseOptions();
-  std::optional<bool> KeywordHolds(std::string_view part, std::uint32_t flags);
-  bool TimesHolds(std::string_view part, std::size_t keyword_end, std::uint32_t flags) const;
-  bool PatternHolds(std::string_view part, std::uint32_t flags);
-  void CollectHeaderValue(std::string_view name);
-  bool HeaderValueMatches(std::string_view name, std::string_view pattern, std::uint32_t flags);
-  double NumberAt(std::size_t position) const;
+  bool Holds(const ParsedCondition& condition);
+  bool PatternHolds(const ParsedCondition& condition);
+  bool TimesHold(const ParsedCondition& condition) const;
+  bool HeaderValueMatches(const std::string& name, const ParsedCondition& condition);
+  const std::string& CachedHeaderValue(const std::string& name, bool case_sensitive);
+  std::string HeaderNameValue(std::string_view name, bool case_sensitive) const;
   long long AgeInDays();
 
   const MessageView& view_;
@@ -50,14 +47,9 @@ class RuleEvaluator {
   std::string subject_;           // the values upper-cased once
   std::string from_;
   std::string to_;
-
-  // Scratch reused from rule to rule, so a walk over many rules allocates
-  // only while its buffers grow.
-  std::string part_;                          // a part with the shared option word
-  std::string upper_;                         // the part upper-cased
-  std::string pattern_;
-  std::string value_;
-  std::vector<std::string_view> names_;       // header names of the part, views into upper_
+  // Values of header names by name, folded or as received.
+  std::unordered_map<std::string, std::string> folded_values_;
+  std::unordered_map<std::string, std::string> exact_values_;
 };
 
 }  // namespace postil

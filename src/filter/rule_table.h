@@ -6,11 +6,16 @@
 #include <string>
 #include <vector>
 
+#include "filter/parsed_rule.h"
+
 namespace postil {
 
 struct KillSection {
   std::string targets;             // upper-cased, trimmed text after "---"
   std::vector<std::string> rules;  // trimmed rule lines, each with one blank appended
+  // The conditions of `rules`, parsed once by AddKillfileLine. A section
+  // built by hand may leave it empty; its rules are then parsed per call.
+  std::vector<ParsedRule> parsed = {};
 };
 
 struct RuleTable {
