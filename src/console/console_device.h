@@ -15,7 +15,7 @@ namespace postil {
 inline constexpr std::uint16_t kDefaultAttribute = 0x07;
 
 struct Cell {
-  unsigned char character = ' ';           // code page 437
+  unsigned char character = ' ';                // code page 437
   std::uint16_t attribute = kDefaultAttribute;  // low nibble foreground, high nibble background
   bool operator==(const Cell&) const = default;
 };

@@ -62,8 +62,8 @@ void ConsoleSession::StatusScreenThread(const Config& config) {
     // ScreenStopRequest is left alone: main may already have set it.
     state_.ScreenStopped = false;
     state_.ExitRequested = false;
-    panel.emplace(state_, config, screen_, LoadScreenColours(state_),
-                  PanelTopRow(device_->Rows()), online_start);
+    panel.emplace(state_, config, screen_, LoadScreenColours(state_), PanelTopRow(device_->Rows()),
+                  online_start);
   });
   if (panel) Attempt(&failure, [&] { panel->DrawFrame(); });
 

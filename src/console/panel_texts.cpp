@@ -40,8 +40,8 @@ std::string OnlineClockText(double start, double now) {
 std::string TransferRateText(std::uint64_t total_bytes, double start, double now) {
   if (total_bytes <= 5000) return std::string(kRateWidth, ' ');
   auto elapsed = static_cast<std::uint64_t>(std::max(ElapsedSeconds(start, now), 1.0));
-  std::string text = WithThousands(total_bytes / 1000) + " kB / " +
-                     std::to_string(total_bytes / elapsed) + " cps";
+  std::string text =
+      WithThousands(total_bytes / 1000) + " kB / " + std::to_string(total_bytes / elapsed) + " cps";
   if (text.size() < kRateWidth) text.insert(0, kRateWidth - text.size(), ' ');
   return text;
 }

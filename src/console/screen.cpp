@@ -67,7 +67,7 @@ void Screen::Put(std::vector<Cell>& cells, int row, int column, std::string_view
     if (at >= total) break;
     if (at >= 0) {
       cells[static_cast<std::size_t>(at)] = {static_cast<unsigned char>(c),
-                                            static_cast<std::uint16_t>(attribute)};
+                                             static_cast<std::uint16_t>(attribute)};
     }
     ++at;
   }

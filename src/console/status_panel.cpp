@@ -33,7 +33,8 @@ constexpr std::string_view kSendProgressTag = "%SendBytes%";
 constexpr std::string_view kSeparator =
     "\xC3\xC4\xC4\xC4\xC4\xC4\xC4\xC4\xC4\xC4\xC4\xC4\xC4\xC4\xC4\xC4\xC4\xC4\xC4\xC4\xC4\xC4\xC4"
     "\xC4\xC4\xC4\xC4\xC4\xC4\xC4\xC4\xC4\xC4\xC4\xC4\xC4\xC4\xC4\xC4\xC4\xC4\xC4\xC4\xC4\xC4\xC4"
-    "\xC4\xC4\xC4\xC4\xC4\xC4\xC4\xC4\xC4\xC4\xC4\xC4\xC4\xC4\xC4\xC4\xC4\xC4\xC4\xC4\xC4\xC4\xC4\xB4";
+    "\xC4\xC4\xC4\xC4\xC4\xC4\xC4\xC4\xC4\xC4\xC4\xC4\xC4\xC4\xC4\xC4\xC4\xC4\xC4\xC4\xC4\xC4\xC4"
+    "\xB4";
 constexpr std::string_view kPop3ServerRow =
     "\xB3 Pop3-Server:                                          Connect: [ ] \xB3";
 constexpr std::string_view kSentRcvdRow =
@@ -48,8 +49,8 @@ constexpr std::string_view kKeepRow =
     "\xB3 Keep on Server: [ ]  Mail Filter : [ ]                             \xB3";
 
 constexpr std::array<std::string_view, 11> kStaticRows = {
-    kSeparator,     kPop3ServerRow, kSentRcvdRow, kInformationRow, kSeparator, kSmtpServerRow,
-    kSentRcvdRow,   kInformationRow, kSeparator,  kSwitchRow,      kKeepRow,
+    kSeparator,   kPop3ServerRow,  kSentRcvdRow, kInformationRow, kSeparator, kSmtpServerRow,
+    kSentRcvdRow, kInformationRow, kSeparator,   kSwitchRow,      kKeepRow,
 };
 
 constexpr bool AllPanelWide() {
@@ -101,9 +102,10 @@ void StatusPanel::DrawFrame() {
   screen_.EndDraw();
 
   screen_.BeginDraw();
-  screen_.PrintAt(top_ + 1, kTitleColumn,
-                  "POSTIL - QUIL " + std::string(ProgramVersion) + "      (PreView Release for QV2)",
-                  colours_.title);
+  screen_.PrintAt(
+      top_ + 1, kTitleColumn,
+      "POSTIL - QUIL " + std::string(ProgramVersion) + "      (PreView Release for QV2)",
+      colours_.title);
   screen_.PrintAt(top_ + 1, kClockColumn, "00:00:00", colours_.value);
   screen_.EndDraw();
 }
@@ -130,9 +132,9 @@ void StatusPanel::DrawPop3Values() {
   Value(3, kFieldColumn, Fitted(state_.Pop3ServerName.Get(), kServerWidth));
   std::string sent_received = state_.Pop3SentRcvdField.Get();
   if (sent_received.starts_with(kReceiveProgressTag)) {
-    sent_received = Fitted(ReceiveProgressText(state_.MessageBytesReceived, state_.MessageSize,
-                                               state_.MailboxSize),
-                           state_.Pop3SentRcvdField.kWidth);
+    sent_received = Fitted(
+        ReceiveProgressText(state_.MessageBytesReceived, state_.MessageSize, state_.MailboxSize),
+        state_.Pop3SentRcvdField.kWidth);
   }
   Value(4, kFieldColumn, sent_received);
   Value(5, kFieldColumn, state_.Pop3InfoField.Get());

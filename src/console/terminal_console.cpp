@@ -37,15 +37,17 @@ bool IsPrintableGlyph(std::string_view glyph) {
     if (byte < 0x20 || byte == 0x7F) return false;
     if ((byte & 0xC0) != 0x80) ++starts;
   }
-  return starts == 1 && !(glyph.size() == 2 && glyph[0] == '\xC2' &&
-                          static_cast<unsigned char>(glyph[1]) < 0xA0);
+  return starts == 1 &&
+         !(glyph.size() == 2 && glyph[0] == '\xC2' && static_cast<unsigned char>(glyph[1]) < 0xA0);
 }
 
 // The console's colour numbers run blue, green, red, bright; ANSI's run
 // red, green, blue, and bright colours have their own range.
 std::string ColourSequence(unsigned attribute) {
   if (attribute == kDefaultAttribute) return "\x1b[0m";  // the terminal's own colours
-  auto ansi = [](unsigned colour) { return ((colour & 1) << 2) | (colour & 2) | ((colour & 4) >> 2); };
+  auto ansi = [](unsigned colour) {
+    return ((colour & 1) << 2) | (colour & 2) | ((colour & 4) >> 2);
+  };
   unsigned foreground = attribute & 0x0F;
   unsigned background = (attribute >> 4) & 0x0F;
   unsigned fg = ((foreground & 8) ? 90 : 30) + ansi(foreground);
@@ -138,7 +140,7 @@ void TerminalConsole::CloseScreen() {
 
 std::optional<Key> TerminalConsole::ReadKey() {
   if (io_->TakeInterrupt()) return Key::kEscape;
-  if (open_ && keys_.empty()) {
+  if (Showing() && keys_.empty()) {
     char buffer[kReadChunk];
     std::size_t n = io_->ReadInput(buffer, sizeof buffer);
     std::vector<Key> keys;

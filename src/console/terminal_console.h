@@ -65,9 +65,9 @@ class TerminalConsole final : public ConsoleDevice {
   bool open_ = false;
   bool title_pushed_ = false;
   bool shape_changed_ = false;
-  std::array<std::string, 256> glyphs_;       // UTF-8 of each byte, never a control
-  std::array<std::string, 256> colours_;      // SGR sequence of each attribute
-  std::string out_;                           // bytes of one write, reused
+  std::array<std::string, 256> glyphs_;   // UTF-8 of each byte, never a control
+  std::array<std::string, 256> colours_;  // SGR sequence of each attribute
+  std::string out_;                       // bytes of one write, reused
   KeyDecoder decoder_;
   std::deque<Key> keys_;
 };

@@ -1,5 +1,3 @@
-#include "platform/sound.h"
-
 #include <fcntl.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -11,6 +9,7 @@
 #include <vector>
 
 #include "platform/files.h"
+#include "platform/sound.h"
 
 namespace postil::platform {
 namespace {

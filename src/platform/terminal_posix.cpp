@@ -1,5 +1,3 @@
-#include "platform/terminal.h"
-
 #include <poll.h>
 #include <signal.h>
 #include <sys/ioctl.h>
@@ -13,6 +11,8 @@
 #include <cstring>
 #include <iostream>
 #include <iterator>
+
+#include "platform/terminal.h"
 
 namespace postil::platform {
 namespace {
@@ -32,11 +32,11 @@ struct HandledSignal {
 };
 
 constexpr HandledSignal kHandled[] = {
-    {SIGINT, Reaction::kInterrupt, false},  {SIGTERM, Reaction::kInterrupt, false},
-    {SIGHUP, Reaction::kInterrupt, false},  {SIGWINCH, Reaction::kResize, true},
-    {SIGQUIT, Reaction::kFatal, true},      {SIGABRT, Reaction::kFatal, true},
-    {SIGSEGV, Reaction::kFatal, true},      {SIGBUS, Reaction::kFatal, true},
-    {SIGFPE, Reaction::kFatal, true},       {SIGILL, Reaction::kFatal, true},
+    {SIGINT, Reaction::kInterrupt, false}, {SIGTERM, Reaction::kInterrupt, false},
+    {SIGHUP, Reaction::kInterrupt, false}, {SIGWINCH, Reaction::kResize, true},
+    {SIGQUIT, Reaction::kFatal, true},     {SIGABRT, Reaction::kFatal, true},
+    {SIGSEGV, Reaction::kFatal, true},     {SIGBUS, Reaction::kFatal, true},
+    {SIGFPE, Reaction::kFatal, true},      {SIGILL, Reaction::kFatal, true},
 };
 constexpr std::size_t kHandledCount = std::size(kHandled);
 
@@ -128,7 +128,7 @@ class PosixTerminal final : public TerminalIo {
   bool OutputIsTerminal() const override { return output_tty_; }
 
   std::optional<TerminalSize> Size() const override {
-    winsize size {};
+    winsize size{};
     for (int fd : {1, 0}) {
       if (::ioctl(fd, TIOCGWINSZ, &size) == 0 && size.ws_row > 0 && size.ws_col > 0)
         return TerminalSize{size.ws_row, size.ws_col};
