@@ -38,7 +38,11 @@ struct SmtpSession::AuthStep {
 };
 
 SmtpSession::SmtpSession(RunState& state, const Config& config, const SmtpAccount& account)
-    : state_(state), config_(config), account_(account) {}
+    : SmtpSession(state, config, account, MakeTcpTransport()) {}
+
+SmtpSession::SmtpSession(RunState& state, const Config& config, const SmtpAccount& account,
+                         std::unique_ptr<Transport> transport)
+    : state_(state), config_(config), account_(account), channel_(std::move(transport)) {}
 
 SmtpSession::~SmtpSession() { CloseConnection(); }
 

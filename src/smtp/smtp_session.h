@@ -4,6 +4,7 @@
 // the connection through RunState::SmtpSocket.
 #pragma once
 
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -36,6 +37,9 @@ class SmtpSession {
   static constexpr int kMaxReplyLines = 100;
 
   SmtpSession(RunState& state, const Config& config, const SmtpAccount& account);
+  // Over the given transport in place of plain TCP.
+  SmtpSession(RunState& state, const Config& config, const SmtpAccount& account,
+              std::unique_ptr<Transport> transport);
   ~SmtpSession();
   SmtpSession(const SmtpSession&) = delete;
   SmtpSession& operator=(const SmtpSession&) = delete;
