@@ -12,6 +12,7 @@ struct ProcessResult {
   int exit_code = -1;     // -1 when it did not end normally
   bool timed_out = false;  // killed after the time limit
   std::string output;      // standard output and standard error together
+  long long peak_memory_kb = -1;  // the child's largest resident set, -1 when unknown
 };
 
 struct ProcessOptions {

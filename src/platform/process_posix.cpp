@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
@@ -70,8 +71,10 @@ ProcessResult RunProcess(const std::vector<std::string>& argv, const ProcessOpti
   }
   ::close(pipe_fds[0]);
   int status = 0;
-  while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+  rusage usage {};
+  while (::wait4(pid, &status, 0, &usage) < 0 && errno == EINTR) {
   }
+  result.peak_memory_kb = usage.ru_maxrss;
   if (!result.timed_out && WIFEXITED(status)) result.exit_code = WEXITSTATUS(status);
   return result;
 }

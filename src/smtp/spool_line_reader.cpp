@@ -10,9 +10,11 @@ namespace {
 std::string WithoutCr(std::string_view bytes) {
   std::string line;
   line.reserve(bytes.size());
-  for (char c : bytes) {
-    if (c != '\r') line += c;
+  for (std::size_t cr = bytes.find('\r'); cr != std::string_view::npos; cr = bytes.find('\r')) {
+    line.append(bytes.substr(0, cr));
+    bytes.remove_prefix(cr + 1);
   }
+  line.append(bytes);
   return line;
 }
 
