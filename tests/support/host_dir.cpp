@@ -5,7 +5,6 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
-#include <regex>
 #include <sstream>
 #include <stdexcept>
 
@@ -102,11 +101,44 @@ RunResult RunPostilIn(const HostDir& dir, const std::vector<std::string>& args,
   return result;
 }
 
+namespace {
+
+bool IsClockAt(std::string_view line, std::size_t at) {
+  static constexpr std::string_view kShape = "dd:dd:dd  POSTIL ";
+  if (line.size() < at + kShape.size()) return false;
+  for (std::size_t i = 0; i < kShape.size(); ++i) {
+    char c = line[at + i];
+    if (kShape[i] == 'd' ? (c < '0' || c > '9') : c != kShape[i]) return false;
+  }
+  return true;
+}
+
+std::string MaskLine(std::string line) {
+  static constexpr std::string_view kHeader = "----------  ";
+  if (line.rfind(kHeader, 0) == 0) {
+    std::size_t comma = line.find(", QUIL");
+    if (comma != std::string::npos)
+      return std::string(kHeader) + "<date>" + line.substr(comma);
+  }
+  if (IsClockAt(line, 2)) line.replace(2, 8, "hh:mm:ss");
+  else if (IsClockAt(line, 0)) line.replace(0, 8, "hh:mm:ss");  // a level without a mark
+  return line;
+}
+
+}  // namespace
+
 std::string MaskLogTimes(std::string_view log) {
-  static const std::regex kHeader(R"((^|\n)----------  [^,\r\n]*, QUIL)");
-  static const std::regex kTime(R"((^|\n)(..)\d\d:\d\d:\d\d  POSTIL )");
-  std::string masked = std::regex_replace(std::string(log), kHeader, "$1----------  <date>, QUIL");
-  return std::regex_replace(masked, kTime, "$1$2hh:mm:ss  POSTIL ");
+  std::string masked;
+  std::size_t start = 0;
+  while (start < log.size()) {
+    std::size_t lf = log.find('\n', start);
+    std::size_t end = lf == std::string_view::npos ? log.size() : lf;
+    masked += MaskLine(std::string(log.substr(start, end - start)));
+    if (lf == std::string_view::npos) break;
+    masked += '\n';
+    start = lf + 1;
+  }
+  return masked;
 }
 
 std::vector<std::string> LogLines(std::string_view log) {
