@@ -3,6 +3,9 @@
 // alone while it runs, saved and closed by main after it ended.
 #pragma once
 
+#include "pop3/dupebase.h"
+#include "pop3/requestbase.h"
+
 namespace postil {
 
 struct Config;
@@ -10,10 +13,13 @@ struct RunState;
 
 class Pop3Stores {
  public:
-  void LoadDupebase(RunState& state);
+  void LoadDupebase(RunState& state) { dupebase.LoadDupebase(state); }
   void OpenRequestbase(RunState& state, const Config& config);
-  void SaveDupebase(RunState& state);
-  void CloseRequestbase(RunState& state);
+  void SaveDupebase(RunState& state) { dupebase.SaveDupebase(state); }
+  void CloseRequestbase(RunState& state) { requestbase.CloseRequestbase(state); }
+
+  Dupebase dupebase;
+  Requestbase requestbase;
 };
 
 }  // namespace postil

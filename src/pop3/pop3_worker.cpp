@@ -1,14 +1,76 @@
 #include "pop3/pop3_worker.h"
 
+#include "config/accounts.h"
 #include "config/config.h"
+#include "core/channel.h"
 #include "core/run_state.h"
+#include "platform/files.h"
+#include "pop3/message_scan.h"
+#include "pop3/pop3_reply.h"
+#include "pop3/pop3_session.h"
 
 namespace postil {
+namespace {
 
-void Pop3Worker(RunState& state, const Config& config, Pop3Stores&) {
+void PrepareSpoolDirectory(Pop3Context& context) {
+  const std::string& dir = context.account.spool_dir;
+  std::string path = dir.substr(0, dir.size() - 1);
+  if (platform::FileExists(path) || platform::DirectoryExists(path)) return;
+  Pop3Log(context, "Creating directory: " + dir, 0);
+  // A failure shows up as a spool file error later.
+  platform::MakeDirectory(path, nullptr);
+}
+
+void ScanMailbox(Pop3Context& context, std::int64_t count) {
+  RunState& state = context.state;
+  for (std::int64_t m = 1; m <= count; ++m) {
+    state.Pop3SentRcvdField.Set("Scanning Message" + Str(m) + " (of" + Str(count) + " Messages)");
+    ScanResult result = ScanMessage(context, static_cast<int>(m));
+    if (state.ExitRequested) {
+      state.Pop3InfoField.Set(ExitRequestText);
+      return;
+    }
+    // After a failed connection its state is unknown: asking it for further
+    // messages would wait out the time-out for each, or read the rest of an
+    // earlier reply as the next one.
+    if (result != ScanResult::kGoOn) return;
+  }
+}
+
+void ServeAccount(RunState& state, const Config& config, Pop3Stores& stores, int account_number) {
+  Pop3Account account = SelectPop3Account(config, account_number);
+  Channel channel;
+  Pop3Context context{state, config, account, stores, channel};
+  state.Pop3ServerName.Set(account.server);
+  state.KeepOnServerMark = account.keep_on_server;
+  state.InboundSpoolDir.Set(account.spool_dir);
+  PrepareSpoolDirectory(context);
+  state.MailboxSize = 0;
+  state.MessageSize = 0;
+  state.MessageBytesReceived = 0;
+  Pop3Log(context, "POP3 Starting to " + account.server, 9);
+  if (!Pop3Connect(context)) return;
+  std::optional<std::int64_t> count = Pop3Stat(context);
+  if (count && !state.OpenPop3Only) ScanMailbox(context, *count);
+  Pop3Quit(context);
+  state.Pop3InfoField.Set("Disconnected");
+  Pop3Log(context, "POP3 to " + account.server + " disconnected", 10);
+}
+
+}  // namespace
+
+void Pop3Worker(RunState& state, const Config& config, Pop3Stores& stores) {
   if (config.Pop3Server.empty() || config.Pop3Server == "disabled" || !state.Pop3Enabled) {
     state.Pop3InfoField.Set("Disabled");
     return;
+  }
+  const int accounts = AccountCount(config.Pop3Server);
+  for (int i = 1; i <= accounts; ++i) {
+    ServeAccount(state, config, stores, i);
+    if (state.ExitRequested) {
+      state.Pop3InfoField.Set(ExitRequestText);
+      return;
+    }
   }
 }
 

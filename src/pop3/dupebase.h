@@ -1,0 +1,54 @@
+// The Dupebase: the Message-IDs of messages already seen on a server where
+// mail is kept, so they are not delivered again. Kept in POSTIL.IDX between
+// runs; loaded and saved by main, used by the POP3 worker alone in between.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+namespace postil {
+
+struct RunState;
+
+class Dupebase {
+ public:
+  // Reads POSTIL.IDX under the state mutex; a missing or unreadable file
+  // gives an empty Dupebase.
+  void LoadDupebase(RunState& state);
+  // Replaces POSTIL.IDX with the header and the last bytes of the data,
+  // written under a temporary name and renamed, so a crash never leaves a
+  // half-written file. Errors end it silently.
+  void SaveDupebase(RunState& state);
+
+  // A plain substring search, case-sensitive: an ID inside a longer stored
+  // one counts as known.
+  bool IsKnownMessageId(std::string_view message_id) const;
+  void RememberMessageId(std::string_view message_id);
+
+  // Where the data ends now; ForgetSince takes out everything remembered
+  // after that point (the IDs of a message whose fetch failed).
+  std::size_t Mark() const { return data_.size(); }
+  void ForgetSince(std::size_t mark);
+
+  const std::string& DupeData() const { return data_; }
+
+ private:
+  std::string data_;  // Message-IDs, each followed by CR LF, oldest first
+};
+
+// The file's header line, exactly 48 characters, followed by CR LF.
+inline constexpr std::string_view kDupebaseHeader = "# QUIL/POSTIL Dupebase, do not edit or delete! #";
+inline constexpr std::size_t kDupebaseHeaderBytes = 50;
+// The file keeps at most this many bytes of Message-IDs; older ones fall out.
+inline constexpr std::size_t kDupebaseTailBytes = 64000;
+inline constexpr std::string_view kDupebaseFileName = "POSTIL.IDX";
+
+// The DupeData held in a file's bytes: everything after the first 50 bytes,
+// of which only the last kDupebaseTailBytes count (a longer file is damaged;
+// saving keeps no more either).
+std::string DupeDataFromFile(std::string_view file_bytes);
+// The bytes of the file for `dupe_data`.
+std::string DupebaseFileBytes(std::string_view dupe_data);
+
+}  // namespace postil

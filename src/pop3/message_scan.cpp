@@ -1,0 +1,229 @@
+#include "pop3/message_scan.h"
+
+#include "config/config.h"
+#include "core/channel.h"
+#include "core/run_state.h"
+#include "pop3/message_spool.h"
+#include "pop3/pop3_reply.h"
+#include "pop3/pop3_session.h"
+#include "pop3/pop3_stores.h"
+#include "pop3/spool_layout.h"
+#include "text/date_address.h"
+
+namespace postil {
+namespace {
+
+constexpr std::string_view kConnectionLost = "Connection lost";
+
+ScanResult LoseConnection(Pop3Context& context) {
+  context.state.Pop3ErrorFlag = true;
+  Pop3Log(context, kConnectionLost, 2);
+  return ScanResult::kChannelFailure;
+}
+
+// A reply line the channel delivered whole; false on a failure of the
+// channel or a connection closed in the middle of the line.
+bool ReadWhole(Pop3Context& context, std::string* line) {
+  return context.channel.ReadLine(line) && !context.channel.AtEnd();
+}
+
+void OnMessageId(Pop3Context& context, ScannedMessage* message) {
+  Dupebase& dupebase = context.stores.dupebase;
+  const std::string& id = message->header.message_id;
+  if (!message->keep || id.empty()) return;
+  message->dupe = dupebase.IsKnownMessageId(id);
+  message->action = message->dupe ? MessageAction::kSkip : MessageAction::kFetch;
+  if (!message->dupe) dupebase.RememberMessageId(id);
+}
+
+void KeepHeaderLine(Pop3Context& context, ScannedMessage* message, const std::string& line,
+                    std::size_t* line_count) {
+  if (message->header_text.size() + line.size() >= kHeaderHoldBytes) {
+    if (message->header_text.size() < kHeaderHoldBytes) {
+      Pop3Log(context,
+              "Header of Message" + Str(message->number) + " longer than" +
+                  Str(static_cast<std::int64_t>(kHeaderHoldBytes)) + " Bytes, rest not kept",
+              1);
+      message->header_text.resize(kHeaderHoldBytes);  // marks the notice as given
+    }
+    return;
+  }
+  message->header_text += line;
+  message->header_text += '\n';
+  if (context.config.FilterActive && ++*line_count <= kLastStoredHeaderLine)
+    message->header_lines[*line_count] = line;
+}
+
+// The TOP reply's lines up to ".": security rule, kept header, capture.
+bool ReadHeader(Pop3Context& context, ScannedMessage* message) {
+  RunState& state = context.state;
+  std::string line;
+  std::size_t line_count = 0;
+  while (ReadWhole(context, &line)) {
+    if (line == ".") return true;
+    state.TotalBytes += line.size() + 2;
+    if (IsSecurityViolation(line)) {
+      Pop3Log(context, kSecurityViolationText, 1);
+      continue;
+    }
+    KeepHeaderLine(context, message, line, &line_count);
+    switch (CaptureHeaderLine(line, context.account.use_envelope, &message->header)) {
+      case HeaderField::kFrom:
+        state.Pop3InfoField.Set("From: " + FormatNameAddr(message->header.from));
+        break;
+      case HeaderField::kEnvelopeTo:
+        message->recipient = message->header.envelope_to;
+        break;
+      case HeaderField::kMessageId:
+        OnMessageId(context, message);
+        break;
+      default:
+        break;
+    }
+  }
+  return false;
+}
+
+void ApplyRequests(Pop3Context& context, ScannedMessage* message) {
+  const Requestbase& requests = context.stores.requestbase;
+  const std::string& id = message->header.message_id;
+  if (id.empty()) return;
+  if (requests.IsFetchRequested(id)) {
+    message->action = MessageAction::kFetch;
+    message->requested = true;
+    message->keep = !requests.IsDeleteRequested(id);
+  }
+  if (requests.IsDeleteRequested(id) && !message->requested) {
+    message->action = MessageAction::kDelete;
+    message->requested = true;
+    Pop3Log(context, "Deleting:" + id + DetailBlock(message->header.from, message->header.subject), 7);
+  }
+}
+
+void Decide(Pop3Context& context, ScannedMessage* message) {
+  ApplyRequests(context, message);
+  if (message->requested) return;
+  if (message->action == MessageAction::kSkip) {
+    Pop3Log(context,
+            "Message" + Str(message->number) + " (" + FormatNameAddr(message->header.from) +
+                ") is a dupe, skipped",
+            0);
+  }
+  const long long limit = context.account.max_len;
+  if (message->action == MessageAction::kFetch && limit > 0 && message->size > limit)
+    message->action = MessageAction::kTooLong;
+  if (context.config.FilterActive && !message->dupe) ApplyFilterVerdict(context, message);
+}
+
+void WriteTooLongStub(Pop3Context& context, const ScannedMessage& message) {
+  context.state.Pop3SentRcvdField.Set("Message" + Str(message.number) + " too long");
+  std::string stub = StubText(kTooLongSummary, message.size, message.header_text);
+  Pop3Log(context,
+          "Message to long: " + message.header.message_id +
+              DetailBlock(message.header.from, message.header.subject),
+          7);
+  WriteStubSpool(context, message.recipient, stub);
+}
+
+ScanResult CarryOut(Pop3Context& context, const ScannedMessage& message, std::size_t dupe_mark) {
+  switch (message.action) {
+    case MessageAction::kFetch:
+      return FetchMessage(context, message, dupe_mark);
+    case MessageAction::kSkip:
+      context.state.Pop3SentRcvdField.Set("Skipping Message" + Str(message.number));
+      return ScanResult::kGoOn;
+    case MessageAction::kTooLong:
+      WriteTooLongStub(context, message);
+      return ScanResult::kGoOn;
+    case MessageAction::kDelete:
+      context.state.Pop3SentRcvdField.Set("Killing Message" + Str(message.number));
+      return DeleteMessage(context, message.number, false, message.header.message_id,
+                           message.requested);
+  }
+  return ScanResult::kGoOn;
+}
+
+}  // namespace
+
+ScanResult ScanMessage(Pop3Context& context, int number) {
+  RunState& state = context.state;
+  state.LineEndIsLf = true;
+  ScannedMessage message;
+  message.number = number;
+  message.recipient = context.account.envelope;
+  message.keep = context.account.keep_on_server;
+  message.header_lines.assign(kHeaderLineTableSize, std::string());
+  const std::size_t dupe_mark = context.stores.dupebase.Mark();
+
+  std::string command = "TOP" + Str(number) + " 0";
+  std::string reply;
+  if (!context.channel.WriteLine(command) || !context.channel.ReadLine(&reply))
+    return LoseConnection(context);
+  state.TotalBytes += reply.size() + 2;
+  if (!IsOkReply(reply)) {
+    state.Pop3ErrorFlag = true;
+    Pop3Log(context, command, 2);
+    Pop3Log(context, reply, 2);
+    return ScanResult::kStopMailbox;
+  }
+  message.size = ParseTopSize(reply);
+  state.MessageSize = static_cast<std::uint64_t>(message.size);
+  if (context.channel.AtEnd() || !ReadHeader(context, &message)) return LoseConnection(context);
+
+  Decide(context, &message);
+  return CarryOut(context, message, dupe_mark);
+}
+
+ScanResult FetchMessage(Pop3Context& context, const ScannedMessage& message, std::size_t dupe_mark) {
+  RunState& state = context.state;
+  state.LineEndIsLf = true;
+  std::string command = "RETR" + Str(message.number);
+  std::string reply;
+  CopyResult copied = CopyResult::kChannelFailure;
+  bool refused = false;
+  if (context.channel.WriteLine(command) && ReadWhole(context, &reply)) {
+    state.TotalBytes += reply.size() + 2;
+    refused = !IsOkReply(reply);
+    if (refused) {
+      Pop3Log(context, command, 2);
+      Pop3Log(context, reply, 2);
+    } else {
+      state.MessageBytesReceived = 0;
+      state.Pop3SentRcvdField.Set("%RcvdBytes%");
+      copied = WriteMessageSpool(context, message.recipient,
+                                 message.requested && context.config.HostRelease > 0);
+    }
+  }
+  const CapturedHeader& header = message.header;
+  std::string text = "Message" + Str(message.number) + " " + header.message_id +
+                     DetailBlock(header.from, header.subject);
+  if (!refused && copied == CopyResult::kDone) {
+    Pop3Log(context, text, 0);
+    if (message.requested) context.stores.requestbase.MarkRequestDone(state, header.message_id);
+    return DeleteMessage(context, message.number, message.keep, header.message_id, false);
+  }
+  // The message stays on the server, and it is no dupe at the next run.
+  state.Pop3ErrorFlag = true;
+  context.stores.dupebase.ForgetSince(dupe_mark);
+  const bool lost = !refused && copied == CopyResult::kChannelFailure;
+  if (lost) Pop3Log(context, kConnectionLost, 2);
+  Pop3Log(context, text, 2);
+  return lost ? ScanResult::kChannelFailure : ScanResult::kGoOn;
+}
+
+ScanResult DeleteMessage(Pop3Context& context, int number, bool keep, const std::string& message_id,
+                         bool requested) {
+  if (keep) return ScanResult::kGoOn;
+  RunState& state = context.state;
+  state.LineEndIsLf = true;
+  state.Pop3SentRcvdField.Set("Deleting Message" + Str(number));
+  std::string reply;
+  bool channel_ok = Pop3Command(context, "DELE" + Str(number), &reply);
+  state.Pop3SentRcvdField.Set(reply);
+  if (requested) context.stores.requestbase.MarkRequestDone(state, message_id);
+  if (channel_ok && !context.channel.AtEnd()) return ScanResult::kGoOn;
+  state.Pop3ErrorFlag = true;
+  return ScanResult::kChannelFailure;
+}
+
+}  // namespace postil

@@ -1,0 +1,139 @@
+#include "pop3/message_spool.h"
+
+#include <optional>
+#include <string>
+
+#include "core/channel.h"
+#include "core/program_identity.h"
+#include "core/run_state.h"
+#include "pop3/header_capture.h"
+#include "pop3/inbound_spool.h"
+#include "pop3/spool_layout.h"
+
+namespace postil {
+namespace {
+
+constexpr std::string_view kSpoolExtension = ".MSG";
+
+enum class LineRead { kLine, kFailed };
+
+// One message on its way from the channel into a spool file. The file is
+// created once the header is complete (or too long to hold); when it cannot
+// be created or written the rest of the message is still read, so the
+// dialogue stays in step for the next command.
+class MessageCopy {
+ public:
+  MessageCopy(Pop3Context& context, std::string_view recipient, bool request_line)
+      : context_(context), recipient_(recipient), request_line_(request_line) {}
+
+  CopyResult Run() {
+    bool body_follows = false;
+    if (!CopyHeader(&body_follows)) return CopyResult::kChannelFailure;
+    OpenFile();
+    Write(held_);
+    held_.clear();
+    if (body_follows) {
+      if (!CopyBody()) return CopyResult::kChannelFailure;
+    } else {
+      // A message without an empty line after its header: the header, one
+      // empty line and the final ".".
+      Write("\n.\n");
+    }
+    Write("QUIT\n");
+    return Commit();
+  }
+
+ private:
+  // Reads the next line and counts it. A line cut short by the peer closing
+  // is a failure as well: the message is incomplete.
+  LineRead Next() {
+    if (!context_.channel.ReadLine(&line_) || context_.channel.AtEnd()) return LineRead::kFailed;
+    context_.state.TotalBytes += line_.size() + 2;
+    context_.state.MessageBytesReceived += line_.size() + 1;
+    return LineRead::kLine;
+  }
+
+  // Sets `body_follows` when the header ended with an empty line, not ".".
+  bool CopyHeader(bool* body_follows) {
+    while (Next() == LineRead::kLine) {
+      if (line_ == ".") return true;
+      if (IsSecurityViolation(line_)) {
+        Pop3Log(context_, kSecurityViolationText, 1);
+        continue;
+      }
+      held_ += line_;
+      held_ += '\n';
+      if (line_.empty()) {
+        *body_follows = true;
+        return true;
+      }
+      if (held_.size() > kHeaderHoldBytes) {
+        OpenFile();
+        Write(held_);
+        held_.clear();
+      }
+    }
+    return false;
+  }
+
+  bool CopyBody() {
+    while (Next() == LineRead::kLine) {
+      line_ += '\n';
+      Write(line_);
+      if (line_ == ".\n") return true;
+    }
+    return false;
+  }
+
+  void OpenFile() {
+    if (attempted_) return;
+    attempted_ = true;
+    file_ = CreateSpoolFile(context_.state, context_.account.spool_dir, kSpoolExtension, kPop3Thread);
+    ok_ = file_.has_value();
+    Write(SpoolPreamble(context_.account.server, recipient_, context_.state.clock.Now(), request_line_));
+  }
+
+  void Write(std::string_view bytes) {
+    if (ok_ && !file_->Write(bytes)) ok_ = false;
+  }
+
+  CopyResult Commit() {
+    std::string err;
+    if (ok_ && file_->Commit(&err)) {
+      context_.state.MailMark = true;
+      return CopyResult::kDone;
+    }
+    if (file_) Pop3Log(context_, "Error Spoolfile: " + file_->Name(), 2);
+    return CopyResult::kSpoolFailure;
+  }
+
+  Pop3Context& context_;
+  std::string_view recipient_;
+  bool request_line_;
+  std::string line_;
+  std::string held_;
+  std::optional<SpoolFile> file_;
+  bool attempted_ = false;
+  bool ok_ = false;
+};
+
+}  // namespace
+
+CopyResult WriteMessageSpool(Pop3Context& context, std::string_view recipient, bool request_line) {
+  return MessageCopy(context, recipient, request_line).Run();
+}
+
+bool WriteStubSpool(Pop3Context& context, std::string_view recipient, std::string_view stub_text) {
+  std::optional<SpoolFile> file =
+      CreateSpoolFile(context.state, context.account.spool_dir, kSpoolExtension, kPop3Thread);
+  if (!file) return false;
+  std::string text =
+      SpoolPreamble(context.account.server, recipient, context.state.clock.Now(), false);
+  text.append(stub_text).append("\n.\nQUIT\n");
+  std::string err;
+  if (file->Write(text) && file->Commit(&err)) return true;
+  Pop3Log(context, "Error Spoolfile: " + file->Name(), 2);
+  return false;
+}
+
+}  // namespace postil

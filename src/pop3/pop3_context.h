@@ -1,0 +1,26 @@
+// What the steps of one POP3 account work with: the run state, the
+// configuration, the account's values, the stores and the open channel.
+// Owned by the POP3 worker for the duration of one account.
+#pragma once
+
+#include "config/accounts.h"
+
+namespace postil {
+
+class Channel;
+class Pop3Stores;
+struct Config;
+struct RunState;
+
+struct Pop3Context {
+  RunState& state;
+  const Config& config;
+  const Pop3Account& account;
+  Pop3Stores& stores;
+  Channel& channel;
+};
+
+// Log lines of the POP3 worker.
+void Pop3Log(Pop3Context& context, std::string_view text, int level);
+
+}  // namespace postil
