@@ -65,6 +65,11 @@ void RestoreFromSignal() {
   if (g_shared.mode_changed.exchange(false)) ::tcsetattr(0, TCSANOW, &g_shared.saved_mode);
 }
 
+bool IsFault(int number, const siginfo_t* info) {
+  bool fault_signal = number == SIGSEGV || number == SIGBUS || number == SIGFPE || number == SIGILL;
+  return fault_signal && info != nullptr && info->si_code > 0 && info->si_code != SI_KERNEL;
+}
+
 void OnSignal(int number, siginfo_t* info, void*) {
   int saved_errno = errno;
   for (std::size_t i = 0; i < kHandledCount; ++i) {
@@ -80,9 +85,9 @@ void OnSignal(int number, siginfo_t* info, void*) {
         RestoreFromSignal();
         ::sigaction(number, &g_shared.previous[i], nullptr);
         g_shared.installed[i] = false;
-        // A signal that was sent is sent again to take its course; a fault
-        // recurs by itself when the faulting instruction runs again.
-        if (info == nullptr || info->si_code <= 0) ::raise(number);
+        // A fault recurs by itself when the faulting instruction runs
+        // again; any other signal is raised again to take its course.
+        if (!IsFault(number, info)) ::raise(number);
         break;
     }
   }
@@ -95,8 +100,13 @@ void InstallHandlers(bool with_terminal) {
   action.sa_flags = SA_SIGINFO | SA_RESTART;
   ::sigemptyset(&action.sa_mask);
   for (std::size_t i = 0; i < kHandledCount; ++i) {
+    g_shared.installed[i] = false;
     if (kHandled[i].needs_terminal && !with_terminal) continue;
-    g_shared.installed[i] = ::sigaction(kHandled[i].number, &action, &g_shared.previous[i]) == 0;
+    // A signal the process was started to ignore (nohup) stays ignored.
+    if (::sigaction(kHandled[i].number, nullptr, &g_shared.previous[i]) != 0 ||
+        g_shared.previous[i].sa_handler == SIG_IGN)
+      continue;
+    g_shared.installed[i] = ::sigaction(kHandled[i].number, &action, nullptr) == 0;
   }
 }
 
