@@ -47,10 +47,7 @@ class CountingTerminal final : public platform::TerminalIo {
   }
   void BeginSession(std::string_view) override {}
   void EndSession() override {}
-  void Write(std::string_view bytes) override {
-    bytes_ += bytes.size();
-    ++writes_;
-  }
+  void Write(std::string_view bytes) override { bytes_ += bytes.size(); }
   std::size_t ReadInput(char*, std::size_t) override { return 0; }
   void DiscardInput() override {}
   bool TakeInterrupt() override { return false; }
@@ -58,7 +55,6 @@ class CountingTerminal final : public platform::TerminalIo {
 
  private:
   std::atomic<std::uint64_t>& bytes_;
-  std::uint64_t writes_ = 0;
 };
 
 void Report(const char* what, double cpu_seconds, double wall_seconds, std::uint64_t bytes) {
