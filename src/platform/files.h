@@ -26,6 +26,10 @@ bool RemoveFile(std::string_view path, std::string* err);
 // ("?" one character, "*" any run) without regard to case, in listing order.
 std::vector<std::string> FindFiles(std::string_view dir, std::string_view pattern);
 
+// Names of every entry of `dir` (files, directories, anything else) in
+// listing order, without "." and "..": one directory read, no stat per entry.
+std::vector<std::string> ListNames(std::string_view dir);
+
 // Up to `max_bytes` from the start of a file; nothing when it cannot be read.
 std::optional<std::string> ReadFilePrefix(std::string_view path, std::size_t max_bytes,
                                           std::string* err);

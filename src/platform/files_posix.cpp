@@ -175,6 +175,18 @@ std::vector<std::string> FindFiles(std::string_view dir, std::string_view patter
   return names;
 }
 
+std::vector<std::string> ListNames(std::string_view dir) {
+  std::vector<std::string> names;
+  DIR* handle = ::opendir(dir.empty() ? "." : NativePath(dir).c_str());
+  if (handle == nullptr) return names;
+  while (dirent* entry = ::readdir(handle)) {
+    std::string_view name = entry->d_name;
+    if (name != "." && name != "..") names.emplace_back(name);
+  }
+  ::closedir(handle);
+  return names;
+}
+
 std::optional<std::string> ReadFilePrefix(std::string_view path, std::size_t max_bytes,
                                           std::string* err) {
   InputFile file;

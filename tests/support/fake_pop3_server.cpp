@@ -85,6 +85,11 @@ void FakePop3Server::StallOnCommand(std::string prefix) {
   stall_prefixes_.push_back(std::move(prefix));
 }
 
+void FakePop3Server::SetCommandHook(std::function<void(const std::string&)> hook) {
+  std::lock_guard lock(mutex_);
+  hook_ = std::move(hook);
+}
+
 void FakePop3Server::SetRecording(bool on) {
   std::lock_guard lock(mutex_);
   recording_ = on;
@@ -154,6 +159,12 @@ void FakePop3Server::Serve(FakeConnection& connection) {
 // Answers one command; false when the connection is to end.
 bool FakePop3Server::Answer(FakeConnection& connection, Session& session,
                             const std::string& command) {
+  std::function<void(const std::string&)> hook;
+  {
+    std::lock_guard lock(mutex_);
+    hook = hook_;
+  }
+  if (hook) hook(command);
   if (StallsOn(command)) {
     connection.StallUntilStopped();
     return false;

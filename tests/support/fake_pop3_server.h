@@ -8,6 +8,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <optional>
@@ -58,6 +59,8 @@ class FakePop3Server {
   void SetRetrFault(int message, std::size_t bytes, RetrFault action);
   // Stay silent from the moment a command beginning with `prefix` arrives.
   void StallOnCommand(std::string prefix);
+  // Called in the server thread with every command before it is answered.
+  void SetCommandHook(std::function<void(const std::string&)> hook);
   // Don't keep the lines received (for big transfers).
   void SetRecording(bool on);
 
@@ -94,6 +97,7 @@ class FakePop3Server {
   std::map<int, Fault> retr_faults_;              // guarded by mutex_
   std::vector<std::string> stall_prefixes_;       // guarded by mutex_
   bool recording_ = true;                         // guarded by mutex_
+  std::function<void(const std::string&)> hook_;  // guarded by mutex_
   FakeServer server_;                             // last: its thread uses the above
 };
 
