@@ -107,6 +107,15 @@ class Pop3Run {
 
   // The spool files in IN, sorted by name.
   std::vector<std::string> SpoolNames() const { return dir.List("IN"); }
+  // Those written by the POP3 worker (not the operator notices that a run
+  // with errors ends with).
+  std::vector<std::string> FetchedNames() const {
+    std::vector<std::string> names;
+    for (const std::string& name : SpoolNames()) {
+      if (dir.Read("IN/" + name).rfind("HELO 127.0.0.1\n", 0) == 0) names.push_back(name);
+    }
+    return names;
+  }
   std::string Spool(std::string_view name) const {
     return MaskReceivedTime(dir.Read("IN/" + std::string(name)));
   }
