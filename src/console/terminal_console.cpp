@@ -67,6 +67,8 @@ TerminalConsole::TerminalConsole(std::unique_ptr<platform::TerminalIo> io) : io_
   std::optional<platform::TerminalSize> size = io_->Size();
   rows_ = size ? std::min(size->rows, kMaxRows) : kDefaultRows;
   columns_ = size ? std::min(size->columns, kMaxColumns) : kDefaultColumns;
+  visible_rows_ = rows_;
+  visible_columns_ = columns_;
   cells_.resize(static_cast<std::size_t>(rows_ * columns_));
   for (unsigned byte = 0; byte < 256; ++byte) {
     std::string_view glyph = Cp437GlyphUtf8(static_cast<unsigned char>(byte));
@@ -84,6 +86,11 @@ void TerminalConsole::WriteCells(const std::vector<Cell>& cells) {
   std::copy_n(cells.begin(), std::min(cells.size(), cells_.size()), cells_.begin());
   if (!Showing()) return;
   if (io_->TakeResize()) {
+    // The buffer keeps its size; what no longer fits is left out until the
+    // terminal grows again.
+    std::optional<platform::TerminalSize> size = io_->Size();
+    visible_rows_ = size ? std::min(size->rows, rows_) : rows_;
+    visible_columns_ = size ? std::min(size->columns, columns_) : columns_;
     out_ += kClear;
     ClearShown();
   }
@@ -172,6 +179,7 @@ void TerminalConsole::RenderCells() {
     if (cell == shown_[i]) continue;
     int row = static_cast<int>(i) / columns_ + 1;
     int column = static_cast<int>(i) % columns_ + 1;
+    if (row > visible_rows_ || column > visible_columns_) continue;
     if (row != at_row || column != at_column) AppendMoveTo(row, column);
     unsigned attribute = cell.attribute & 0xFF;
     if (static_cast<int>(attribute) != colour) {
@@ -181,7 +189,7 @@ void TerminalConsole::RenderCells() {
     out_ += glyphs_[cell.character];
     shown_[i] = cell;
     at_row = row;
-    at_column = column < columns_ ? column + 1 : 0;  // without autowrap it stays put
+    at_column = column < visible_columns_ ? column + 1 : 0;  // without autowrap it stays put
   }
 }
 

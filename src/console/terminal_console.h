@@ -59,6 +59,8 @@ class TerminalConsole final : public ConsoleDevice {
   std::unique_ptr<platform::TerminalIo> io_;
   int rows_;
   int columns_;
+  int visible_rows_;  // the part of the buffer the terminal has room for
+  int visible_columns_;
   std::vector<Cell> cells_;
   std::vector<Cell> shown_;  // what the terminal shows while the screen is open
   CursorInfo cursor_;

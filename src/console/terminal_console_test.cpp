@@ -22,15 +22,15 @@ struct FakeTerminalRecord {
   int sessions_ended = 0;
   int input_reads = 0;
   bool interrupt = false;
+  bool resized = false;
+  platform::TerminalSize size{25, 80};
 };
 
 class FakeTerminal final : public platform::TerminalIo {
  public:
   explicit FakeTerminal(FakeTerminalRecord& record) : record_(record) {}
   bool OutputIsTerminal() const override { return record_.is_terminal; }
-  std::optional<platform::TerminalSize> Size() const override {
-    return platform::TerminalSize{25, 80};
-  }
+  std::optional<platform::TerminalSize> Size() const override { return record_.size; }
   void BeginSession(std::string_view restore_bytes) override {
     record_.restore_bytes = restore_bytes;
     ++record_.sessions_begun;
@@ -46,7 +46,7 @@ class FakeTerminal final : public platform::TerminalIo {
   }
   void DiscardInput() override { record_.input.clear(); }
   bool TakeInterrupt() override { return std::exchange(record_.interrupt, false); }
-  bool TakeResize() override { return false; }
+  bool TakeResize() override { return std::exchange(record_.resized, false); }
 
  private:
   FakeTerminalRecord& record_;
@@ -130,6 +130,23 @@ TEST_F(TerminalConsoleTest, OnlyChangedCellsAreWritten) {
   screen.PrintAt(3, 6, "c", 0xC1);
   screen.PrintAt(25, 80, "z", 0x07);
   EXPECT_EQ(TakeWritten(), "\x1b[3;6H\x1b[0;34;101mc\x1b[25;80H\x1b[0mz");
+}
+
+TEST_F(TerminalConsoleTest, ShrunkTerminalGetsWhatFitsRedrawn) {
+  Screen screen(Console());
+  screen.SaveScreen();
+  TakeWritten();
+  record_.size = {24, 79};
+  record_.resized = true;
+  screen.BeginDraw();
+  screen.PrintAt(3, 78, "abc", 0x70);
+  screen.PrintAt(25, 1, "z", 0x70);
+  screen.EndDraw();
+  std::string written = TakeWritten();
+  EXPECT_TRUE(written.starts_with("\x1b[0m\x1b[2J")) << written;
+  EXPECT_NE(written.find("\x1b[3;78H\x1b[0;30;47mab"), std::string::npos) << written;
+  EXPECT_EQ(written.find("abc"), std::string::npos);
+  EXPECT_EQ(written.find('z'), std::string::npos);
 }
 
 TEST_F(TerminalConsoleTest, ClosingPutsTheTerminalBack) {
