@@ -172,7 +172,8 @@ bool FakePop3Server::Answer(FakeConnection& connection, Session& session,
   const std::string verb = UpperWord(command);
   std::optional<std::string> reply = Override(command);
   if (verb == "QUIT") {
-    connection.SendLine(reply.value_or("+OK bye"));
+    // Deletions are applied before the reply, so a client that has seen it
+    // finds the mailbox changed.
     if (session.authenticated) {
       std::lock_guard lock(mutex_);
       std::vector<std::string> kept;
@@ -181,6 +182,7 @@ bool FakePop3Server::Answer(FakeConnection& connection, Session& session,
       }
       messages_.swap(kept);
     }
+    connection.SendLine(reply.value_or("+OK bye"));
     return false;
   }
   if (!session.authenticated) {

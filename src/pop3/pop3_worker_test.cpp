@@ -1,0 +1,147 @@
+// The POP3 worker in this process against the fake server, for what only
+// the run state shows: the panel fields along the dialogue, the stop
+// request and the kill keys' abort.
+#include "pop3/pop3_worker.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <future>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "config/config.h"
+#include "core/run_state.h"
+#include "pop3/pop3_stores.h"
+#include "support/fake_pop3_server.h"
+#include "support/fixed_clock.h"
+#include "support/host_dir.h"
+
+namespace postil {
+namespace {
+
+using test::FakePop3Server;
+using Lines = std::vector<std::string>;
+
+std::string MessageText(int n) {
+  return "From: Anna Berg <anna@example.org>\nSubject: S" + std::to_string(n) + "\nMessage-ID: <" +
+         std::to_string(n) + "@x>\n\nbody\n";
+}
+
+std::vector<std::string> Mailbox(int count) {
+  std::vector<std::string> messages;
+  for (int n = 1; n <= count; ++n) messages.push_back(MessageText(n));
+  return messages;
+}
+
+std::string Trimmed(std::string text) {
+  text.erase(text.find_last_not_of(' ') + 1);
+  return text;
+}
+
+class Pop3WorkerTest : public ::testing::Test {
+ protected:
+  void Configure(const FakePop3Server& server, std::string servers = "127.0.0.1",
+                 std::string time_out = "5") {
+    config_.Pop3Server = std::move(servers);
+    config_.Pop3Port = std::to_string(server.port());
+    config_.Pop3User = "user";
+    config_.Pop3Pass = "secret";
+    config_.Pop3Spool = dir_.path() + "\\IN";
+    config_.Pop3TimeOut = std::move(time_out);
+  }
+  void Run() { Pop3Worker(state_, config_, stores_); }
+
+  test::HostDir dir_;
+  test::FixedClock clock_{test::SampleTime()};
+  RunState state_{clock_};
+  Config config_;
+  Pop3Stores stores_;
+};
+
+TEST_F(Pop3WorkerTest, PanelFieldsAlongTheDialogue) {
+  std::mutex mutex;
+  Lines seen;
+  FakePop3Server server(Mailbox(2));
+  server.SetCommandHook([&](const std::string& command) {
+    std::lock_guard lock(mutex);
+    seen.push_back(command + " | " + Trimmed(state_.Pop3SentRcvdField.Get()) + " | " +
+                   Trimmed(state_.Pop3InfoField.Get()));
+  });
+  Configure(server);
+  config_.Pop3Keep = "off";
+  Run();
+  const std::uint64_t size = FakePop3Server::StatedSize(MessageText(1));
+  const std::string status = "2 Messages with " + std::to_string(2 * size) + " (Bytes)";
+  EXPECT_EQ(seen, (Lines{
+                      "USER user | Authentification for user | Connecting ...",
+                      "PASS secret | Sending Password | Connecting ...",
+                      "STAT | Mailbox Status | ",
+                      "TOP 1 0 | Scanning Message 1 (of 2 Messages) | " + status,
+                      "RETR 1 | Scanning Message 1 (of 2 Messages) | From: Anna Berg <anna@example.org>",
+                      "DELE 1 | Deleting Message 1 | From: Anna Berg <anna@example.org>",
+                      "TOP 2 0 | Scanning Message 2 (of 2 Messages) | From: Anna Berg <anna@example.org>",
+                      "RETR 2 | Scanning Message 2 (of 2 Messages) | From: Anna Berg <anna@example.org>",
+                      "DELE 2 | Deleting Message 2 | From: Anna Berg <anna@example.org>",
+                      "QUIT | Quit | From: Anna Berg <anna@example.org>",
+                  }));
+  EXPECT_EQ(Trimmed(state_.Pop3InfoField.Get()), "Disconnected");
+  EXPECT_FALSE(state_.Pop3Connected);
+  EXPECT_FALSE(state_.Pop3ErrorFlag);
+  EXPECT_TRUE(state_.MailMark);
+  EXPECT_TRUE(state_.LineEndIsLf);
+  EXPECT_FALSE(state_.KeepOnServerMark);
+  EXPECT_EQ(state_.MailboxSize, 2 * size);
+  EXPECT_EQ(state_.MessageSize, size);
+  // Each line of the last message and its "." with one LF each.
+  EXPECT_EQ(state_.MessageBytesReceived, size - 5 + 2);
+  EXPECT_EQ(state_.Pop3ServerName.Get(), "127.0.0.1");
+  EXPECT_EQ(state_.InboundSpoolDir.Get(), dir_.path() + "\\IN\\");
+  EXPECT_EQ(dir_.List("IN"), (Lines{"M0000.MSG", "M0001.MSG"}));
+}
+
+TEST_F(Pop3WorkerTest, StopRequestFinishesTheCurrentMessage) {
+  FakePop3Server server(Mailbox(10));
+  server.SetCommandHook([&](const std::string& command) {
+    if (command == "TOP 3 0") state_.ExitRequested = true;
+  });
+  Configure(server, "127.0.0.1 127.0.0.1");
+  Run();
+  EXPECT_EQ(server.Commands(),
+            (Lines{"USER user", "PASS secret", "STAT", "TOP 1 0", "RETR 1", "DELE 1", "TOP 2 0",
+                   "RETR 2", "DELE 2", "TOP 3 0", "RETR 3", "DELE 3", "QUIT"}));
+  EXPECT_EQ(server.ConnectionCount(), 1);  // no further account
+  EXPECT_EQ(Trimmed(state_.Pop3InfoField.Get()), "Exit requested by User");
+  EXPECT_EQ(server.Mailbox().size(), 7u);
+}
+
+// The kill keys abort the connection from another thread: the worker's
+// wait ends at once, not after the time-out, and nothing partial is left.
+TEST_F(Pop3WorkerTest, AbortEndsTheCopyAtOnce) {
+  std::promise<void> retr_sent;
+  FakePop3Server server(Mailbox(2));
+  server.SetRetrFault(1, 20, FakePop3Server::RetrFault::kStall);
+  server.SetCommandHook([&](const std::string& command) {
+    if (command == "RETR 1") retr_sent.set_value();
+  });
+  Configure(server, "127.0.0.1", "30");
+  auto started = std::chrono::steady_clock::now();
+  std::future<void> worker = std::async(std::launch::async, [&] { Run(); });
+  ASSERT_EQ(retr_sent.get_future().wait_for(std::chrono::seconds(10)), std::future_status::ready);
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));  // the worker now waits for data
+  EXPECT_TRUE(state_.Pop3Socket.Abort());
+  EXPECT_EQ(worker.wait_for(std::chrono::seconds(10)), std::future_status::ready);
+  worker.get();
+  EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(10));
+  EXPECT_TRUE(state_.Pop3ErrorFlag);
+  EXPECT_TRUE(dir_.List("IN").empty());
+  EXPECT_FALSE(state_.Pop3Socket.Abort());  // detached before it was closed
+  server.Stop();
+  EXPECT_EQ(server.Mailbox().size(), 2u);
+}
+
+}  // namespace
+}  // namespace postil
