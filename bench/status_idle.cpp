@@ -8,6 +8,7 @@
 //     greets and then stalls; CPU from /proc/<pid>/stat (all threads, so
 //     the idle workers and main's polling too), bytes from the pane's output
 //     stream (tmux pipe-pane).
+// A baseline of a thread that only sleeps in the same rhythm comes first.
 // Usage: bench_status_idle [seconds]   (needs tmux for the second part)
 #include <algorithm>
 #include <chrono>
@@ -63,6 +64,22 @@ void Report(const char* what, double cpu_seconds, double wall_seconds, std::uint
       "(%.1f bytes/s)\n",
       what, cpu_seconds, wall_seconds, 100.0 * cpu_seconds / wall_seconds,
       static_cast<unsigned long long>(bytes), bytes / wall_seconds);
+}
+
+// The floor the 5 ms cadence sets on this machine: a thread that only sleeps.
+void SleepOnly(double seconds) {
+  std::atomic<bool> stop{false};
+  std::thread sleeper([&] {
+    while (!stop) platform::SleepMilliseconds(5);
+  });
+  std::clock_t cpu_before = std::clock();
+  auto wall_before = std::chrono::steady_clock::now();
+  platform::SleepMilliseconds(static_cast<int>(seconds * 1000));
+  double cpu = static_cast<double>(std::clock() - cpu_before) / CLOCKS_PER_SEC;
+  double wall = Seconds(std::chrono::steady_clock::now() - wall_before).count();
+  stop = true;
+  sleeper.join();
+  Report("baseline, a thread sleeping 5 ms in a loop", cpu, wall, 0);
 }
 
 void InProcess(double seconds) {
@@ -176,6 +193,7 @@ void RealBinary(double seconds) {
 int main(int argc, char** argv) {
   double seconds = argc > 1 ? std::atof(argv[1]) : 10.0;
   if (seconds <= 0) seconds = 10.0;
+  SleepOnly(seconds);
   InProcess(seconds);
   RealBinary(seconds);
   return 0;
