@@ -18,11 +18,6 @@ Lines Dialogue(const Lines& message_commands) {
   return all;
 }
 
-std::string Block(std::string_view subject = "Hello") {
-  return "\n\t\t\t\xC3 from: Anna Berg <anna@example.org>\n\t\t\t\xC0 Subject: " +
-         std::string(subject);
-}
-
 std::string StatLine(const std::vector<std::string>& messages) {
   std::uint64_t size = 0;
   for (const std::string& m : messages) size += FakePop3Server::StatedSize(m);
@@ -112,9 +107,7 @@ TEST(Pop3Fetch, SizeLimitStubAndSecurityRule) {
                        "X-QV-Mode: in the body stays\n.\n"));
   const std::string violation = "! Security Violation (Backdoor attack), String removed!";
   EXPECT_EQ(std::count(run.log.begin(), run.log.end(), violation), 3);  // TOP 2, TOP 3, RETR 3
-  EXPECT_TRUE(run.Logged("- Message to long: <2@x>" +
-                         std::string("\n\t\t\t\xC3 from: Anna Berg <anna@example.org>\n\t\t\t\xC0 "
-                                     "Subject: Big")));
+  EXPECT_TRUE(run.Logged("- Message to long: <2@x>" + Block("Big")));
 }
 
 TEST(Pop3Fetch, HeaderWithoutEmptyLineAndEnvelopeTo) {

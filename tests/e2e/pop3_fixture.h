@@ -74,6 +74,12 @@ inline std::string SpoolBytes(std::string_view content,
   return bytes + std::string(content) + "QUIT\n";
 }
 
+// The detail block of a log line for a message from Anna Berg.
+inline std::string Block(std::string_view subject = "Hello") {
+  return "\n\t\t\t\xC3 from: Anna Berg <anna@example.org>\n\t\t\t\xC0 Subject: " +
+         std::string(subject);
+}
+
 // A simple message with LF line ends.
 inline std::string Message(std::string_view id, std::string_view subject = "Hello",
                            std::string_view body = "Body line\n") {

@@ -13,11 +13,6 @@ using Lines = std::vector<std::string>;
 
 const std::string kIdxHeader = "# QUIL/POSTIL Dupebase, do not edit or delete! #\r\n";
 
-std::string Block(std::string_view subject = "Hello") {
-  return "\n\t\t\t\xC3 from: Anna Berg <anna@example.org>\n\t\t\t\xC0 Subject: " +
-         std::string(subject);
-}
-
 std::string Record(std::uint8_t kind, std::uint8_t age, std::string_view id) {
   return FormatRequestRecord({kind, age, "short", std::string(id)});
 }

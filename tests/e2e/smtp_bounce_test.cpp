@@ -93,6 +93,7 @@ struct FailureCase {
   FakeSmtpServer::Rule rule;
   std::vector<std::string> commands;
 };
+void PrintTo(const FailureCase& c, std::ostream* os) { *os << c.name; }
 
 class BatchedFailure : public testing::TestWithParam<FailureCase> {};
 

@@ -58,6 +58,7 @@ struct NoticeCase {
   bool smtp_error;
   std::vector<std::string> subjects;  // of the notices written, in order
 };
+void PrintTo(const NoticeCase& c, std::ostream* os) { *os << c.name; }
 
 class NoticeChoice : public testing::TestWithParam<NoticeCase> {};
 

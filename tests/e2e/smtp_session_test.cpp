@@ -70,6 +70,7 @@ struct AuthCase {
   std::vector<std::string> auth_dialogue;  // after the EHLO reply
   std::vector<std::string> auth_log;
 };
+void PrintTo(const AuthCase& c, std::ostream* os) { *os << c.name; }
 
 class SmtpAuthentication : public testing::TestWithParam<AuthCase> {};
 
@@ -151,6 +152,7 @@ struct RefusalCase {
   std::string password;
   std::vector<std::string> expected_log;  // in this order among the SMTP lines
 };
+void PrintTo(const RefusalCase& c, std::ostream* os) { *os << c.name; }
 
 class SmtpAuthenticationRefused : public testing::TestWithParam<RefusalCase> {};
 
@@ -221,6 +223,7 @@ struct GreetingCase {
   bool accepted;
   std::vector<std::string> expected_log;  // the lines after "IP: "
 };
+void PrintTo(const GreetingCase& c, std::ostream* os) { *os << c.name; }
 
 class SmtpGreeting : public testing::TestWithParam<GreetingCase> {};
 

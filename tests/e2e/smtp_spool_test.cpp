@@ -34,6 +34,7 @@ struct NormalCase {
   std::string rcpt_to;
   std::string data;
 };
+void PrintTo(const NormalCase& c, std::ostream* os) { *os << c.name; }
 
 class NormalSpoolFile : public testing::TestWithParam<NormalCase> {};
 
@@ -252,6 +253,7 @@ struct KeptCase {
   std::string log_line;         // the reason in the log
   std::size_t messages_started;  // messages the server saw begin
 };
+void PrintTo(const KeptCase& c, std::ostream* os) { *os << c.name; }
 
 class SpoolFileKept : public testing::TestWithParam<KeptCase> {};
 
