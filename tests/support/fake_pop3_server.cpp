@@ -66,7 +66,8 @@ FakePop3Server::FakePop3Server(std::vector<std::string> messages)
 FakePop3Server::FakePop3Server(std::vector<std::string> messages, Options options)
     : options_(std::move(options)),
       messages_(std::move(messages)),
-      server_([this](FakeConnection& connection) { Serve(connection); }) {}
+      server_([this](FakeConnection& connection) { Serve(connection); }, options_.port,
+              options_.pace_ms) {}
 
 FakePop3Server::~FakePop3Server() { server_.Stop(); }
 

@@ -33,6 +33,8 @@ class FakePop3Server {
     bool silent_after_greeting = false;
     // "+OK <size> octets" on TOP when true, else "+OK top of message follows".
     bool top_states_size = true;
+    int port = 0;     // 0: an ephemeral port
+    int pace_ms = 0;  // wait before every reply
   };
 
   // What happens in the middle of a RETR reply.

@@ -97,6 +97,7 @@ bool FakeConnection::SendLine(std::string_view text) {
 
 bool FakeConnection::SendRaw(std::string_view bytes) {
   if (closed_) return false;
+  if (server_.pace_ms_ > 0) Stall(server_.pace_ms_);
   if (!close_after_armed_ || close_after_left_ > bytes.size()) {
     close_after_left_ -= close_after_armed_ ? bytes.size() : 0;
     return SendAll(bytes);
@@ -141,7 +142,8 @@ void FakeConnection::ShutdownNow() {
   closed_ = true;
 }
 
-FakeServer::FakeServer(Handler handler, int port) : handler_(std::move(handler)) {
+FakeServer::FakeServer(Handler handler, int port, int pace_ms)
+    : handler_(std::move(handler)), pace_ms_(pace_ms) {
   std::string err;
   if (!listener_.Listen(port, &err)) throw std::runtime_error("fake server cannot listen: " + err);
   port_ = listener_.Port();

@@ -95,7 +95,8 @@ class FakeServer {
 
   // Starts listening on 127.0.0.1:`port` (0: ephemeral) and serving. Throws
   // std::runtime_error when it cannot listen.
-  explicit FakeServer(Handler handler, int port = 0);
+  // `pace_ms`: every send waits that long first (so a person can watch).
+  explicit FakeServer(Handler handler, int port = 0, int pace_ms = 0);
   ~FakeServer();
   FakeServer(const FakeServer&) = delete;
   FakeServer& operator=(const FakeServer&) = delete;
@@ -125,6 +126,7 @@ class FakeServer {
   Handler handler_;
   platform::TcpListener listener_;
   int port_ = 0;
+  const int pace_ms_;
   std::atomic<bool> stopping_{false};
   mutable std::mutex mutex_;
   std::condition_variable stop_signal_;       // with mutex_: stopping_, serving_done_

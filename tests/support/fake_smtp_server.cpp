@@ -60,7 +60,7 @@ struct FakeSmtpServer::Session {
 FakeSmtpServer::FakeSmtpServer() : FakeSmtpServer(Options()) {}
 
 FakeSmtpServer::FakeSmtpServer(Options options)
-    : options_(std::move(options)), server_([this](FakeConnection& c) { Serve(c); }) {}
+    : options_(std::move(options)), server_([this](FakeConnection& c) { Serve(c); }, options_.port, options_.pace_ms) {}
 
 FakeSmtpServer::~FakeSmtpServer() { server_.Stop(); }
 

@@ -47,6 +47,8 @@ class FakeSmtpServer {
     bool record = true;
     // Close the connection after this many data lines of a message (-1: never).
     int close_after_data_lines = -1;
+    int port = 0;     // 0: an ephemeral port
+    int pace_ms = 0;  // wait before every reply
   };
 
   struct Message {
