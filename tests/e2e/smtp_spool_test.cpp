@@ -240,7 +240,12 @@ TEST(OutgoingSpool, BurstSendsThePiecesOfJustOver2048Bytes) {
     if (!burst) continue;
     // 21 lines pass 2,048 bytes: four pieces of 2,100 bytes, then the rest
     // (16 lines) with ".", unless the kernel joined pieces.
-    const auto& sizes = messages[0].receive_sizes;
+    // The 22 header bytes go line by line before the body's pieces.
+    std::vector<std::size_t> sizes = messages[0].receive_sizes;
+    for (std::size_t header = 22; !sizes.empty() && sizes.front() <= header;) {
+      header -= sizes.front();
+      sizes.erase(sizes.begin());
+    }
     ASSERT_FALSE(sizes.empty());
     for (std::size_t i = 0; i + 1 < sizes.size(); ++i) EXPECT_GE(sizes[i], 2049u) << i;
     EXPECT_LE(sizes.size(), 6u);
