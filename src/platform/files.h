@@ -39,45 +39,60 @@ std::string GetEnvironment(std::string_view name);
 // Text of the last OS error (errno) for log lines.
 std::string LastErrorText();
 
-// A file opened for sequential reading. Move-only.
-class InputFile {
+// An open file of the operating system, closed with the object. Move-only.
+class FileHandle {
  public:
-  InputFile() = default;
-  ~InputFile();
-  InputFile(InputFile&& other) noexcept;
-  InputFile& operator=(InputFile&& other) noexcept;
-  InputFile(const InputFile&) = delete;
-  InputFile& operator=(const InputFile&) = delete;
+  FileHandle() = default;
+  explicit FileHandle(int fd) : fd_(fd) {}
+  ~FileHandle() { Close(); }
+  FileHandle(FileHandle&& other) noexcept : fd_(other.Release()) {}
+  FileHandle& operator=(FileHandle&& other) noexcept {
+    if (this != &other) Reset(other.Release());
+    return *this;
+  }
+  FileHandle(const FileHandle&) = delete;
+  FileHandle& operator=(const FileHandle&) = delete;
 
-  bool Open(std::string_view path, std::string* err);
+  int get() const { return fd_; }
   bool IsOpen() const { return fd_ >= 0; }
-  // Bytes read into `buffer` (0 at the end of the file), or -1 on an error.
-  std::int64_t Read(char* buffer, std::size_t size);
-  bool Rewind();
-  void Close();
+  void Reset(int fd);
+  void Close() { Reset(-1); }
 
  private:
+  int Release() {
+    int fd = fd_;
+    fd_ = -1;
+    return fd;
+  }
+
   int fd_ = -1;
 };
 
-// A file opened for appending; each Append is a single write, so lines
-// appended by several threads never interleave. Move-only.
-class AppendFile {
+// A file opened for sequential reading.
+class InputFile {
  public:
-  AppendFile() = default;
-  ~AppendFile();
-  AppendFile(AppendFile&& other) noexcept;
-  AppendFile& operator=(AppendFile&& other) noexcept;
-  AppendFile(const AppendFile&) = delete;
-  AppendFile& operator=(const AppendFile&) = delete;
-
   bool Open(std::string_view path, std::string* err);
-  bool IsOpen() const { return fd_ >= 0; }
-  bool Append(std::string_view bytes);
-  void Close();
+  bool IsOpen() const { return handle_.IsOpen(); }
+  // Bytes read into `buffer` (0 at the end of the file), or -1 on an error.
+  std::int64_t Read(char* buffer, std::size_t size);
+  bool Rewind();
+  void Close() { handle_.Close(); }
 
  private:
-  int fd_ = -1;
+  FileHandle handle_;
+};
+
+// A file opened for appending; each Append is a single write, so lines
+// appended by several threads never interleave.
+class AppendFile {
+ public:
+  bool Open(std::string_view path, std::string* err);
+  bool IsOpen() const { return handle_.IsOpen(); }
+  bool Append(std::string_view bytes);
+  void Close() { handle_.Close(); }
+
+ private:
+  FileHandle handle_;
 };
 
 // A file that only appears under its final name once it is complete: it is

@@ -213,15 +213,9 @@ std::string GetEnvironment(std::string_view name) {
 
 std::string LastErrorText() { return std::strerror(errno); }
 
-InputFile::~InputFile() { Close(); }
-InputFile::InputFile(InputFile&& other) noexcept : fd_(other.fd_) { other.fd_ = -1; }
-InputFile& InputFile::operator=(InputFile&& other) noexcept {
-  if (this != &other) {
-    Close();
-    fd_ = other.fd_;
-    other.fd_ = -1;
-  }
-  return *this;
+void FileHandle::Reset(int fd) {
+  if (fd_ >= 0) ::close(fd_);
+  fd_ = fd;
 }
 
 bool InputFile::Open(std::string_view path, std::string* err) {
@@ -233,44 +227,30 @@ bool InputFile::Open(std::string_view path, std::string* err) {
     SetError(err, path);
     return false;
   }
-  fd_ = ::open(native.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd_ < 0) SetError(err, path);
-  return fd_ >= 0;
+  handle_.Reset(::open(native.c_str(), O_RDONLY | O_CLOEXEC));
+  if (!handle_.IsOpen()) SetError(err, path);
+  return handle_.IsOpen();
 }
 
 std::int64_t InputFile::Read(char* buffer, std::size_t size) {
   for (;;) {
-    ssize_t n = ::read(fd_, buffer, size);
+    ssize_t n = ::read(handle_.get(), buffer, size);
     if (n < 0 && errno == EINTR) continue;
     return n;
   }
 }
 
-bool InputFile::Rewind() { return ::lseek(fd_, 0, SEEK_SET) == 0; }
-
-void InputFile::Close() { CloseFd(fd_); }
-
-AppendFile::~AppendFile() { Close(); }
-AppendFile::AppendFile(AppendFile&& other) noexcept : fd_(other.fd_) { other.fd_ = -1; }
-AppendFile& AppendFile::operator=(AppendFile&& other) noexcept {
-  if (this != &other) {
-    Close();
-    fd_ = other.fd_;
-    other.fd_ = -1;
-  }
-  return *this;
-}
+bool InputFile::Rewind() { return ::lseek(handle_.get(), 0, SEEK_SET) == 0; }
 
 bool AppendFile::Open(std::string_view path, std::string* err) {
-  Close();
-  fd_ = ::open(NativePath(path).c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
-  if (fd_ < 0) SetError(err, path);
-  return fd_ >= 0;
+  handle_.Reset(::open(NativePath(path).c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666));
+  if (!handle_.IsOpen()) SetError(err, path);
+  return handle_.IsOpen();
 }
 
-bool AppendFile::Append(std::string_view bytes) { return fd_ >= 0 && WriteAll(fd_, bytes); }
-
-void AppendFile::Close() { CloseFd(fd_); }
+bool AppendFile::Append(std::string_view bytes) {
+  return handle_.IsOpen() && WriteAll(handle_.get(), bytes);
+}
 
 DurableFile::~DurableFile() { Discard(); }
 
