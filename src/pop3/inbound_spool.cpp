@@ -22,9 +22,9 @@ std::string SpoolName(std::string_view spool_dir, int number, std::string_view e
 // The number of a name "M" + four digits + extension (or its temporary
 // name), without regard to case; -1 for any other name.
 int SpoolNumber(std::string_view name, std::string_view upper_extension) {
+  if (name.size() < 5 + upper_extension.size() || (name[0] != 'M' && name[0] != 'm')) return -1;
   std::string upper = UpperCase(name);
   std::string_view rest = upper;
-  if (rest.size() < 5 || rest[0] != 'M') return -1;
   int number = 0;
   for (char c : rest.substr(1, 4)) {
     if (!std::isdigit(static_cast<unsigned char>(c))) return -1;

@@ -91,6 +91,11 @@ void FakePop3Server::SetCommandHook(std::function<void(const std::string&)> hook
   hook_ = std::move(hook);
 }
 
+void FakePop3Server::SetSentHook(std::function<void(const std::string&)> hook) {
+  std::lock_guard lock(mutex_);
+  sent_hook_ = std::move(hook);
+}
+
 void FakePop3Server::SetRecording(bool on) {
   std::lock_guard lock(mutex_);
   recording_ = on;
@@ -153,7 +158,14 @@ void FakePop3Server::Serve(FakeConnection& connection) {
   std::string command;
   while (connection.ReadLine(&command, 60000) == FakeConnection::ReadResult::kLine) {
     if (options_.silent_after_greeting) continue;
-    if (!Answer(connection, session, command)) break;
+    const bool go_on = Answer(connection, session, command);
+    std::function<void(const std::string&)> sent;
+    {
+      std::lock_guard lock(mutex_);
+      sent = sent_hook_;
+    }
+    if (sent) sent(command);
+    if (!go_on) break;
   }
 }
 

@@ -63,6 +63,9 @@ class FakePop3Server {
   void StallOnCommand(std::string prefix);
   // Called in the server thread with every command before it is answered.
   void SetCommandHook(std::function<void(const std::string&)> hook);
+  // Called in the server thread with every command once its whole reply
+  // (message lines included) was handed to the socket.
+  void SetSentHook(std::function<void(const std::string&)> hook);
   // Don't keep the lines received (for big transfers).
   void SetRecording(bool on);
 
@@ -99,7 +102,8 @@ class FakePop3Server {
   std::map<int, Fault> retr_faults_;              // guarded by mutex_
   std::vector<std::string> stall_prefixes_;       // guarded by mutex_
   bool recording_ = true;                         // guarded by mutex_
-  std::function<void(const std::string&)> hook_;  // guarded by mutex_
+  std::function<void(const std::string&)> hook_;       // guarded by mutex_
+  std::function<void(const std::string&)> sent_hook_;  // guarded by mutex_
   FakeServer server_;                             // last: its thread uses the above
 };
 
