@@ -1,5 +1,7 @@
 #include "pop3/pop3_worker.h"
 
+#include <exception>
+
 #include "config/accounts.h"
 #include "config/config.h"
 #include "core/channel.h"
@@ -40,6 +42,12 @@ void ScanMailbox(Pop3Context& context, std::int64_t count) {
 void ServeAccount(RunState& state, const Config& config, Pop3Stores& stores, int account_number) {
   Pop3Account account = SelectPop3Account(config, account_number);
   Channel channel;
+  // Whatever way this account ends, the kill keys let go of the channel
+  // before it is gone.
+  struct Detach {
+    ConnectionSlot& slot;
+    ~Detach() { slot.Detach(); }
+  } detach{state.Pop3Socket};
   Pop3Context context{state, config, account, stores, channel};
   state.Pop3ServerName.Set(account.server);
   state.KeepOnServerMark = account.keep_on_server;
@@ -66,7 +74,14 @@ void Pop3Worker(RunState& state, const Config& config, Pop3Stores& stores) {
   }
   const int accounts = AccountCount(config.Pop3Server);
   for (int i = 1; i <= accounts; ++i) {
-    ServeAccount(state, config, stores, i);
+    try {
+      ServeAccount(state, config, stores, i);
+    } catch (const std::exception&) {
+      // A failure nothing else caught (memory, most likely) ends this
+      // account only; what was not fetched stays on the server.
+      state.Pop3ErrorFlag = true;
+      state.log.WriteLog("Runtime Error", kPop3Thread, 1);
+    }
     if (state.ExitRequested) {
       state.Pop3InfoField.Set(ExitRequestText);
       return;
