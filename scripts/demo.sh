@@ -37,7 +37,7 @@ cp "$demo/FILTER.KIL" "$host/FILTER.KIL"
 # A person should be able to watch the panel: replies are paced when the
 # demo runs in a terminal.
 pace=0
-[ -t 1 ] && pace=40
+[ -t 1 ] && pace=80
 "$root/build/tools/mailsim/mailsim" --mailbox "$demo/mailbox" --received "$host/mailsim/received" \
   --user anna --password 'pa:ss' --refuse nobody@nowhere.example --pace "$pace" \
   --time-limit 120 --port-file "$host/mailsim/ports" >"$host/mailsim/log" 2>&1 &
