@@ -158,6 +158,9 @@ struct VerdictCase {
   bool stays_on_server;
 };
 
+// ctest shows the case by its name.
+void PrintTo(const VerdictCase& c, std::ostream* out) { *out << c.name; }
+
 std::vector<VerdictCase> VerdictCases() {
   const std::string prize = "\"*PRIZE*\"";
   const std::string size = std::to_string(kSize);
