@@ -38,14 +38,14 @@ void OnMessageId(Pop3Context& context, ScannedMessage* message) {
 
 void KeepHeaderLine(Pop3Context& context, ScannedMessage* message, const std::string& line,
                     std::size_t* line_count) {
-  if (message->header_text.size() + line.size() >= kHeaderHoldBytes) {
-    if (message->header_text.size() < kHeaderHoldBytes) {
+  if (message->header_cut || message->header_text.size() + line.size() >= kHeaderHoldBytes) {
+    if (!message->header_cut) {
       Pop3Log(context,
               "Header of Message" + Str(message->number) + " longer than" +
                   Str(static_cast<std::int64_t>(kHeaderHoldBytes)) + " Bytes, rest not kept",
               1);
-      message->header_text.resize(kHeaderHoldBytes);  // marks the notice as given
     }
+    message->header_cut = true;
     return;
   }
   message->header_text += line;

@@ -24,6 +24,7 @@ enum class MessageAction { kFetch = 0, kSkip = 1, kTooLong = 2, kDelete = 10 };
 struct ScannedMessage {
   int number = 0;
   std::string header_text;  // kept header lines, each with LF
+  bool header_cut = false;  // the header was longer than what is kept of it
   CapturedHeader header;
   std::string recipient;
   bool keep = false;

@@ -132,6 +132,20 @@ TEST(Pop3Faults, HugeHeadersLongLinesAndNulBytes) {
   EXPECT_EQ(run.Spool("M0000.MSG"), SpoolBytes(AsStored(message)));
   EXPECT_TRUE(run.Logged("! Header of Message 1 longer than 1048576 Bytes, rest not kept"));
   EXPECT_TRUE(run.server.Mailbox().empty());
+
+  // Too long for the limit, the stub holds the header up to what is kept.
+  Pop3Run limited({message});
+  limited.Configure({"$Pop3MaxLen=1000"});
+  limited.Run();
+  std::string stub = limited.Spool("M0000.MSG");
+  EXPECT_LT(stub.size(), 1048576u + 1000u);
+  EXPECT_EQ(stub.find('\0'), std::string::npos);
+  std::size_t header_start = stub.find("From: ");
+  std::size_t header_end = stub.rfind("\n.\nQUIT\n");
+  ASSERT_NE(header_end, std::string::npos);
+  EXPECT_EQ(AsStored(message).compare(0, header_end + 1 - header_start, stub, header_start,
+                                      header_end + 1 - header_start),
+            0);
 }
 
 // Without a stated size, or with an absurd one, the size limit never applies.
