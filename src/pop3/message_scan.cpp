@@ -60,8 +60,8 @@ bool ReadHeader(Pop3Context& context, ScannedMessage* message) {
   std::string line;
   std::size_t line_count = 0;
   while (ReadWhole(context, &line)) {
-    if (line == ".") return true;
     state.TotalBytes += line.size() + 2;
+    if (line == ".") return true;
     if (IsSecurityViolation(line)) {
       Pop3Log(context, kSecurityViolationText, 1);
       continue;
