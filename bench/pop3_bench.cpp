@@ -84,7 +84,7 @@ class ChildWatcher {
     thread_ = std::thread([this] {
       while (!stop_) {
         Poll();
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        std::this_thread::sleep_for(std::chrono::milliseconds(child_.empty() ? 1 : 10));
       }
     });
   }
@@ -105,32 +105,48 @@ class ChildWatcher {
     text << in.rdbuf();
     return text.str();
   }
+  // The child is looked for among all processes until found; then only its
+  // own files are read, so the watching costs next to nothing.
   void Poll() {
-    static const std::string self = Read("/proc/self/stat").substr(0, Read("/proc/self/stat").find(' '));
+    if (child_.empty()) child_ = FindChild();
+    if (child_.empty()) return;
+    std::string stat = Read(child_ / "stat");
+    std::size_t close = stat.rfind(')');
+    if (close == std::string::npos) return;
+    std::istringstream fields(stat.substr(close + 2));
+    std::string skip;
+    long long utime = 0, stime = 0;
+    for (int i = 0; i < 11; ++i) fields >> skip;
+    fields >> utime >> stime;
+    if (utime > user_ticks_) user_ticks_ = utime;
+    if (stime > system_ticks_) system_ticks_ = stime;
+    std::string status = Read(child_ / "status");
+    std::size_t hwm = status.find("VmHWM:");
+    if (hwm == std::string::npos) return;
+    long long kb = std::stoll(status.substr(hwm + 6));
+    if (kb > peak_kb_) peak_kb_ = kb;
+  }
+
+  std::filesystem::path FindChild() const {
+    static const std::string self = [] {
+      std::string stat = Read("/proc/self/stat");
+      return stat.substr(0, stat.find(' '));
+    }();
     std::error_code ec;
     for (const auto& entry : std::filesystem::directory_iterator("/proc", ec)) {
       std::string stat = Read(entry.path() / "stat");
       std::size_t close = stat.rfind(')');
       if (close == std::string::npos || stat.find("(" + name_ + ")") == std::string::npos) continue;
       std::istringstream fields(stat.substr(close + 2));
-      std::string state, ppid, skip;
-      long long utime = 0, stime = 0;
+      std::string state, ppid;
       fields >> state >> ppid;
-      if (ppid != self) continue;
-      for (int i = 0; i < 9; ++i) fields >> skip;
-      fields >> utime >> stime;
-      if (utime > user_ticks_) user_ticks_ = utime;
-      if (stime > system_ticks_) system_ticks_ = stime;
-      std::string status = Read(entry.path() / "status");
-      std::size_t hwm = status.find("VmHWM:");
-      if (hwm != std::string::npos) {
-        long long kb = std::stoll(status.substr(hwm + 6));
-        if (kb > peak_kb_) peak_kb_ = kb;
-      }
+      if (ppid == self) return entry.path();
     }
+    return {};
   }
 
   std::string name_;
+  std::filesystem::path child_;  // used by the watching thread only
   std::atomic<bool> stop_{false};
   std::atomic<long long> peak_kb_{0};
   std::atomic<long long> user_ticks_{0};
@@ -215,9 +231,12 @@ void RunCase(const char* title, int count, std::size_t size) {
 }  // namespace
 }  // namespace postil
 
-int main() {
-  postil::RunCase("1,000 messages of 10 KB", 1000, 10 * 1024);
-  postil::RunCase("20 messages of 1 MB", 20, 1024 * 1024);
-  postil::RunCase("1 message of 100 MB", 1, 100 * 1024 * 1024);
+// Without an argument all three mailboxes; "small", "medium" or "large"
+// picks one (for a profiler).
+int main(int argc, char** argv) {
+  const std::string only = argc > 1 ? argv[1] : "";
+  if (only.empty() || only == "small") postil::RunCase("1,000 messages of 10 KB", 1000, 10 * 1024);
+  if (only.empty() || only == "medium") postil::RunCase("20 messages of 1 MB", 20, 1024 * 1024);
+  if (only.empty() || only == "large") postil::RunCase("1 message of 100 MB", 1, 100 * 1024 * 1024);
   return 0;
 }
