@@ -39,7 +39,8 @@ std::string DupeDataFromFile(std::string_view file_bytes) {
 }
 
 std::string DupebaseFileBytes(std::string_view dupe_data) {
-  return std::string(kDupebaseHeader) + "\r\n" + std::string(LastBytes(dupe_data, kDupebaseTailBytes));
+  return std::string(kDupebaseHeader) + "\r\n" +
+         std::string(LastBytes(dupe_data, kDupebaseTailBytes));
 }
 
 void Dupebase::LoadDupebase(RunState& state) { data_ = DupeDataFromFile(ReadBoundedFile(state)); }

@@ -38,7 +38,8 @@ class Dupebase {
 };
 
 // The file's header line, exactly 48 characters, followed by CR LF.
-inline constexpr std::string_view kDupebaseHeader = "# QUIL/POSTIL Dupebase, do not edit or delete! #";
+inline constexpr std::string_view kDupebaseHeader =
+    "# QUIL/POSTIL Dupebase, do not edit or delete! #";
 inline constexpr std::size_t kDupebaseHeaderBytes = 50;
 // The file keeps at most this many bytes of Message-IDs; older ones fall out.
 inline constexpr std::size_t kDupebaseTailBytes = 64000;

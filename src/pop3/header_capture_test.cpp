@@ -36,12 +36,10 @@ TEST(HeaderCaptureTest, FieldsByTheirUpperCasedStart) {
 
 TEST(HeaderCaptureTest, LinesThatCaptureNothing) {
   const char* lines[] = {
-      "To:user",            // no blank after the colon
-      "Envelope-To: b@x",   // without use-envelope
-      "X-To: a@x",          // the name must start the line
-      " From: a@x",
-      "Message-ID:<1@x>",
-      "",
+      "To:user",           // no blank after the colon
+      "Envelope-To: b@x",  // without use-envelope
+      "X-To: a@x",         // the name must start the line
+      " From: a@x",       "Message-ID:<1@x>", "",
   };
   for (const char* line : lines) {
     SCOPED_TRACE(line);

@@ -54,9 +54,7 @@ TEST_F(InboundSpoolTest, TheTemporaryNameEscapesTheHostPattern) {
   EXPECT_EQ(SpoolTempName("IN\\M0001.MSG"), "IN\\M0001.MSG.tmp");
 }
 
-TEST_F(InboundSpoolTest, AMissingDirectoryIsASpoolError) {
-  EXPECT_FALSE(Create());
-}
+TEST_F(InboundSpoolTest, AMissingDirectoryIsASpoolError) { EXPECT_FALSE(Create()); }
 
 // All 10000 names taken: nothing is overwritten.
 TEST_F(InboundSpoolTest, AFullDirectoryOverwritesNothing) {

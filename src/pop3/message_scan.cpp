@@ -96,7 +96,8 @@ void ApplyRequests(Pop3Context& context, ScannedMessage* message) {
   if (requests.IsDeleteRequested(id) && !message->requested) {
     message->action = MessageAction::kDelete;
     message->requested = true;
-    Pop3Log(context, "Deleting:" + id + DetailBlock(message->header.from, message->header.subject), 7);
+    Pop3Log(context, "Deleting:" + id + DetailBlock(message->header.from, message->header.subject),
+            7);
   }
 }
 
@@ -174,7 +175,8 @@ ScanResult ScanMessage(Pop3Context& context, int number) {
   return CarryOut(context, message, dupe_mark);
 }
 
-ScanResult FetchMessage(Pop3Context& context, const ScannedMessage& message, std::size_t dupe_mark) {
+ScanResult FetchMessage(Pop3Context& context, const ScannedMessage& message,
+                        std::size_t dupe_mark) {
   RunState& state = context.state;
   state.LineEndIsLf = true;
   std::string command = "RETR" + Str(message.number);

@@ -88,9 +88,11 @@ class MessageCopy {
   void OpenFile() {
     if (attempted_) return;
     attempted_ = true;
-    file_ = CreateSpoolFile(context_.state, context_.account.spool_dir, kSpoolExtension, kPop3Thread);
+    file_ =
+        CreateSpoolFile(context_.state, context_.account.spool_dir, kSpoolExtension, kPop3Thread);
     ok_ = file_.has_value();
-    Write(SpoolPreamble(context_.account.server, recipient_, context_.state.clock.Now(), request_line_));
+    Write(SpoolPreamble(context_.account.server, recipient_, context_.state.clock.Now(),
+                        request_line_));
   }
 
   void Write(std::string_view bytes) {

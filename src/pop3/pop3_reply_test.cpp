@@ -12,8 +12,8 @@ TEST(Pop3ReplyTest, SuccessIsTheLeadingOkOnly) {
     const char* reply;
     bool ok;
   } cases[] = {
-      {"+OK", true}, {"+OK 3 100", true}, {"+OKAY", true}, {"+ok", false},
-      {" +OK", false}, {"-ERR", false}, {"", false}, {"+O", false},
+      {"+OK", true},   {"+OK 3 100", true}, {"+OKAY", true}, {"+ok", false},
+      {" +OK", false}, {"-ERR", false},     {"", false},     {"+O", false},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.reply);
@@ -28,11 +28,11 @@ TEST(Pop3ReplyTest, StatCountAndSizeFromWordsTwoAndThree) {
   } cases[] = {
       {"+OK 3 12345", 3, 12345},
       {"+OK 0 0", 0, 0},
-      {"+OK 2.6 99.4", 3, 99},         // the numeric rule rounds
-      {"+OK  3 12345", 0, 3},          // two blanks make an empty word 2
-      {"+OK many bytes", 0, 0},        // words that are no numbers
-      {"+OK 4294967296 10", 0, 10},    // more than a 32-bit count
-      {"+OK -7 -1", 0, 0},             // negative values
+      {"+OK 2.6 99.4", 3, 99},       // the numeric rule rounds
+      {"+OK  3 12345", 0, 3},        // two blanks make an empty word 2
+      {"+OK many bytes", 0, 0},      // words that are no numbers
+      {"+OK 4294967296 10", 0, 10},  // more than a 32-bit count
+      {"+OK -7 -1", 0, 0},           // negative values
       {"+OK", 0, 0},
       {"+OK 5000000000 5000000000", 0, 5000000000},  // a big mailbox is fine
       {"+OK 12abc 7", 12, 7},
@@ -50,8 +50,9 @@ TEST(Pop3ReplyTest, TopSizeIsWordTwoOrZero) {
     const char* reply;
     std::int64_t size;
   } cases[] = {
-      {"+OK 5000001 octets", 5000001}, {"+OK", 0}, {"+OK top of message follows", 0},
-      {"+OK -5 octets", 0}, {"+OK 99999999999999999999999", 0},
+      {"+OK 5000001 octets", 5000001},    {"+OK", 0},
+      {"+OK top of message follows", 0},  {"+OK -5 octets", 0},
+      {"+OK 99999999999999999999999", 0},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.reply);
@@ -66,9 +67,13 @@ TEST(Pop3ReplyTest, NumbersAndTexts) {
   EXPECT_EQ("TOP" + Str(5) + " 0", "TOP 5 0");
   EXPECT_EQ(MailboxStatusText({3, 12345}), "3 Messages with 12345 (Bytes)");
   EXPECT_EQ(MailboxStatusText({0, 0}), "0 Messages with 0 (Bytes)");
-  EXPECT_EQ(DetailBlock("Anna <a@b>", "Hi"), "\n\t\t\t\xC3 from: Anna <a@b>\n\t\t\t\xC0 Subject: Hi");
-  EXPECT_EQ(DetailBlock("Anna <a@b>", "", "r\xAF" "DELE "),
-            "\n\t\t\t\xC3 from: Anna <a@b>\n\t\t\t\xC3 Subject: \n\t\t\t\xC0 Reason: r\xAF" "DELE ");
+  EXPECT_EQ(DetailBlock("Anna <a@b>", "Hi"),
+            "\n\t\t\t\xC3 from: Anna <a@b>\n\t\t\t\xC0 Subject: Hi");
+  EXPECT_EQ(DetailBlock("Anna <a@b>", "",
+                        "r\xAF"
+                        "DELE "),
+            "\n\t\t\t\xC3 from: Anna <a@b>\n\t\t\t\xC3 Subject: \n\t\t\t\xC0 Reason: r\xAF"
+            "DELE ");
 }
 
 }  // namespace

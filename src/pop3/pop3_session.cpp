@@ -20,7 +20,8 @@ void Fail(Pop3Context& context, std::string_view info) {
 // connection attempt waits for it.
 std::string OpenAndGreet(Pop3Context& context) {
   std::lock_guard lock(context.state.StateMutex);
-  context.channel.OpenChannel(context.account.server, context.account.port, context.account.time_out);
+  context.channel.OpenChannel(context.account.server, context.account.port,
+                              context.account.time_out);
   // Attached at once, so the kill keys can cut even the wait for the greeting.
   if (context.channel.ChannelSocket() != 0) context.state.Pop3Socket.Attach(&context.channel);
   Pop3Log(context, "IP: " + context.channel.LocalIpAddress(), 255);

@@ -76,18 +76,19 @@ TEST_F(Pop3WorkerTest, PanelFieldsAlongTheDialogue) {
   Run();
   const std::uint64_t size = FakePop3Server::StatedSize(MessageText(1));
   const std::string status = "2 Messages with " + std::to_string(2 * size) + " (Bytes)";
-  EXPECT_EQ(seen, (Lines{
-                      "USER user | Authentification for user | Connecting ...",
-                      "PASS secret | Sending Password | Connecting ...",
-                      "STAT | Mailbox Status | ",
-                      "TOP 1 0 | Scanning Message 1 (of 2 Messages) | " + status,
-                      "RETR 1 | Scanning Message 1 (of 2 Messages) | From: Anna Berg <anna@example.org>",
-                      "DELE 1 | Deleting Message 1 | From: Anna Berg <anna@example.org>",
-                      "TOP 2 0 | Scanning Message 2 (of 2 Messages) | From: Anna Berg <anna@example.org>",
-                      "RETR 2 | Scanning Message 2 (of 2 Messages) | From: Anna Berg <anna@example.org>",
-                      "DELE 2 | Deleting Message 2 | From: Anna Berg <anna@example.org>",
-                      "QUIT | Quit | From: Anna Berg <anna@example.org>",
-                  }));
+  EXPECT_EQ(seen,
+            (Lines{
+                "USER user | Authentification for user | Connecting ...",
+                "PASS secret | Sending Password | Connecting ...",
+                "STAT | Mailbox Status | ",
+                "TOP 1 0 | Scanning Message 1 (of 2 Messages) | " + status,
+                "RETR 1 | Scanning Message 1 (of 2 Messages) | From: Anna Berg <anna@example.org>",
+                "DELE 1 | Deleting Message 1 | From: Anna Berg <anna@example.org>",
+                "TOP 2 0 | Scanning Message 2 (of 2 Messages) | From: Anna Berg <anna@example.org>",
+                "RETR 2 | Scanning Message 2 (of 2 Messages) | From: Anna Berg <anna@example.org>",
+                "DELE 2 | Deleting Message 2 | From: Anna Berg <anna@example.org>",
+                "QUIT | Quit | From: Anna Berg <anna@example.org>",
+            }));
   EXPECT_EQ(Trimmed(state_.Pop3InfoField.Get()), "Disconnected");
   EXPECT_FALSE(state_.Pop3Connected);
   EXPECT_FALSE(state_.Pop3ErrorFlag);

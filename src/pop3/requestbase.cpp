@@ -22,7 +22,8 @@ constexpr std::uint8_t kLastAge = 254;
 
 std::string Field(std::string_view bytes, std::size_t length_offset, std::size_t offset,
                   std::size_t width) {
-  std::size_t length = std::min<std::size_t>(static_cast<unsigned char>(bytes[length_offset]), width);
+  std::size_t length =
+      std::min<std::size_t>(static_cast<unsigned char>(bytes[length_offset]), width);
   return std::string(bytes.substr(offset, length));
 }
 

@@ -101,8 +101,7 @@ TEST_F(RequestbaseTest, UnservedFetchRequestsAgeAndAreDropped) {
   Requestbase next_run;
   next_run.OpenRequestbase(state_, "REQUEST.ID", 1);
   next_run.CloseRequestbase(state_);
-  EXPECT_EQ(dir_.Read("REQUEST.ID"),
-            Record(0, 0, "<a@x>") + Record(100, 2, "<b@x>") + untouched);
+  EXPECT_EQ(dir_.Read("REQUEST.ID"), Record(0, 0, "<a@x>") + Record(100, 2, "<b@x>") + untouched);
 }
 
 TEST_F(RequestbaseTest, MissingOrUnreadableFiles) {

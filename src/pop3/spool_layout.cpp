@@ -22,8 +22,9 @@ std::string TwoDigits(int value) {
 }  // namespace
 
 std::string MakeReceivedLine(std::string_view server, const platform::LocalTime& now) {
-  std::string line = "Received: from " + std::string(server) + " by " + std::string(kLocalHostName) +
-                     " (QUIL " + std::string(ProgramVersion) + ") with POP3;\n\t";
+  std::string line = "Received: from " + std::string(server) + " by " +
+                     std::string(kLocalHostName) + " (QUIL " + std::string(ProgramVersion) +
+                     ") with POP3;\n\t";
   line += kWeekdays[static_cast<std::size_t>(now.weekday) % kWeekdays.size()];
   line += ", " + TwoDigits(now.day) + " " + MonthAbbrev(now.month) + " " + std::to_string(now.year);
   line += " " + TwoDigits(now.hour) + ":" + TwoDigits(now.minute) + ":" + TwoDigits(now.second);

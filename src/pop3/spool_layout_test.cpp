@@ -25,9 +25,10 @@ TEST(SpoolLayoutTest, PreambleWithAndWithoutTheRequestLine) {
 }
 
 TEST(SpoolLayoutTest, StubTextDropsTheLastLfOfTheHeader) {
-  EXPECT_EQ(StubText(kTooLongSummary, 5000001, "From: a\n\n"),
-            "X-QV-Mode: TopOfMail\nSummary: Message too long, ignored (Original Size: 5000001 Byte)\n"
-            "From: a\n");
+  EXPECT_EQ(
+      StubText(kTooLongSummary, 5000001, "From: a\n\n"),
+      "X-QV-Mode: TopOfMail\nSummary: Message too long, ignored (Original Size: 5000001 Byte)\n"
+      "From: a\n");
   EXPECT_EQ(StubText(kFilteredSummary, 0, ""),
             "X-QV-Mode: TopOfMail\nSummary: Message filtered (Original Size: 0 Byte)\n");
 }

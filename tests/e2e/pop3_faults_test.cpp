@@ -45,7 +45,8 @@ TEST(Pop3Faults, CopyCutShortLeavesNothing) {
     run.server.Stop();
     EXPECT_EQ(run.result.exit_code, 1);
     EXPECT_TRUE(run.FetchedNames().empty());
-    for (const std::string& name : run.SpoolNames()) EXPECT_EQ(name.find(".tmp"), std::string::npos);
+    for (const std::string& name : run.SpoolNames())
+      EXPECT_EQ(name.find(".tmp"), std::string::npos);
     EXPECT_EQ(run.server.Mailbox().size(), 2u);
     Lines commands = run.server.Commands();
     EXPECT_EQ(Lines(commands.begin(), commands.begin() + 5), kToFirstRetr);
@@ -80,8 +81,8 @@ TEST(Pop3Faults, DeleteOnlyWhatIsOnDisk) {
   run.Configure();
   run.Run();
   run.server.Stop();
-  EXPECT_EQ(seen_at_dele, (Lines{SpoolBytes(Message("<1@x>") + ".\n"),
-                                 SpoolBytes(Message("<2@x>") + ".\n")}));
+  EXPECT_EQ(seen_at_dele,
+            (Lines{SpoolBytes(Message("<1@x>") + ".\n"), SpoolBytes(Message("<2@x>") + ".\n")}));
 }
 
 // No spool file can be created: every message is still read to its end,
@@ -121,10 +122,12 @@ std::string AsStored(std::string_view message) {
 
 TEST(Pop3Faults, HugeHeadersLongLinesAndNulBytes) {
   using namespace std::string_literals;
-  std::string header = "From: Anna Berg <anna@example.org>\nX-Long: " + std::string(100000, 'h') + "\n";
-  for (int i = 0; i < 1600; ++i) header += "X-Line-" + std::to_string(i) + ": " + std::string(1000, 'v') + "\n";
-  const std::string message = header + "Message-ID: <1@x>\n\n" + std::string(70000, 'b') +
-                              "\nnul \0 byte\n.\n"s;
+  std::string header =
+      "From: Anna Berg <anna@example.org>\nX-Long: " + std::string(100000, 'h') + "\n";
+  for (int i = 0; i < 1600; ++i)
+    header += "X-Line-" + std::to_string(i) + ": " + std::string(1000, 'v') + "\n";
+  const std::string message =
+      header + "Message-ID: <1@x>\n\n" + std::string(70000, 'b') + "\nnul \0 byte\n.\n"s;
   Pop3Run run({message});
   run.Configure();
   run.Run();

@@ -29,9 +29,10 @@ TEST(Pop3Fetch, MessagesArriveByteForByteAndAreDeleted) {
   using namespace std::string_literals;
   // Dot-stuffed body lines keep both dots on disk, as batched SMTP wants
   // them; CRs vanish wherever they are, NUL bytes stay.
-  const std::string first = "From: Anna Berg <anna@example.org>\r\nTo: me@example.org\r\n"
-                            "Subject: Hello\r\nMessage-ID: <1@example.org>\r\n\r\n"
-                            ".leading dot\r\n.\r\nstray\rCR and a \0 byte\r\n\r\nlast line"s;
+  const std::string first =
+      "From: Anna Berg <anna@example.org>\r\nTo: me@example.org\r\n"
+      "Subject: Hello\r\nMessage-ID: <1@example.org>\r\n\r\n"
+      ".leading dot\r\n.\r\nstray\rCR and a \0 byte\r\n\r\nlast line"s;
   const std::vector<std::string> messages = {first, Message("<2@example.org>")};
   Pop3Run run(messages);
   run.Configure();
@@ -80,14 +81,17 @@ TEST(Pop3Fetch, LowestFreeNameIsTaken) {
 // message stays on the server. X-QV-Mode lines never reach the spool.
 TEST(Pop3Fetch, SizeLimitStubAndSecurityRule) {
   const std::string at_limit = Message("<1@x>", "Hello", std::string(200, 'b') + "\n");
-  const std::string header = "From: Anna Berg <anna@example.org>\nX-QV-Mode: Message-ID Request\n"
-                             "Subject: Big\nMessage-ID: <2@x>\n\n";
+  const std::string header =
+      "From: Anna Berg <anna@example.org>\nX-QV-Mode: Message-ID Request\n"
+      "Subject: Big\nMessage-ID: <2@x>\n\n";
   std::string too_long = header + "x\n";
   const std::uint64_t limit = FakePop3Server::StatedSize(at_limit);
-  while (FakePop3Server::StatedSize(too_long) < limit + 1) too_long.insert(too_long.size() - 1, "y");
+  while (FakePop3Server::StatedSize(too_long) < limit + 1)
+    too_long.insert(too_long.size() - 1, "y");
   ASSERT_EQ(FakePop3Server::StatedSize(too_long), limit + 1);
-  const std::string hostile = "From: Anna Berg <anna@example.org>\nx-qv-mode: TopOfMail\n"
-                              "Message-ID: <3@x>\n\nX-QV-Mode: in the body stays\n";
+  const std::string hostile =
+      "From: Anna Berg <anna@example.org>\nx-qv-mode: TopOfMail\n"
+      "Message-ID: <3@x>\n\nX-QV-Mode: in the body stays\n";
   Pop3Run run({at_limit, too_long, hostile});
   run.Configure({"$Pop3MaxLen=" + std::to_string(limit)});
   run.Run();
@@ -124,8 +128,8 @@ TEST(Pop3Fetch, EnvelopeToIsIgnoredUnlessSwitchedOn) {
   Pop3Run run({"Envelope-To: box@example.org\n\nbody\n"});
   run.Configure({"$Pop3Envelope=user@local"});
   run.Run();
-  EXPECT_EQ(run.Spool("M0000.MSG"), SpoolBytes("Envelope-To: box@example.org\n\nbody\n.\n",
-                                               "user@local"));
+  EXPECT_EQ(run.Spool("M0000.MSG"),
+            SpoolBytes("Envelope-To: box@example.org\n\nbody\n.\n", "user@local"));
 }
 
 // The first of two accounts is unreachable: the second is still served
@@ -133,7 +137,8 @@ TEST(Pop3Fetch, EnvelopeToIsIgnoredUnlessSwitchedOn) {
 TEST(Pop3Fetch, SecondAccountAfterAnUnreachableOne) {
   Pop3Run run({Message("<1@x>")});
   run.dir.Write("POSTIL.CFG",
-                "$Pop3Server=127.0.0.1 127.0.0.1\r\n$Pop3Port=1 " + std::to_string(run.server.port()) +
+                "$Pop3Server=127.0.0.1 127.0.0.1\r\n$Pop3Port=1 " +
+                    std::to_string(run.server.port()) +
                     "\r\n$Pop3User=nobody user\r\n$Pop3Pass=none secret\r\n$Pop3Spool=IN\r\n"
                     "$Pop3TimeOut=5\r\n$SmtpServer=disabled\r\n");
   run.Run();

@@ -11,12 +11,18 @@ using Lines = std::vector<std::string>;
 
 const std::string kKillfile =
     "--- ALLE\r\n"
-    "\"Spam*\"\xAF" "DELE\r\n"
-    "\"Skip*\"\xAF" "SKIP\r\n"
-    "\"Head*\"\xAF" "HEAD\r\n"
-    "\"Redirect*\"\xAF" "Envelope-To: boss@example.org\r\n"
-    "BYTES@1000\xAF" "SKIP\r\n"
-    "\"Wanted*\"\xAF" "RETR\r\n";
+    "\"Spam*\"\xAF"
+    "DELE\r\n"
+    "\"Skip*\"\xAF"
+    "SKIP\r\n"
+    "\"Head*\"\xAF"
+    "HEAD\r\n"
+    "\"Redirect*\"\xAF"
+    "Envelope-To: boss@example.org\r\n"
+    "BYTES@1000\xAF"
+    "SKIP\r\n"
+    "\"Wanted*\"\xAF"
+    "RETR\r\n";
 
 std::string Block3(std::string_view subject, std::string_view reason) {
   return "\n\t\t\t\xC3 from: Anna Berg <anna@example.org>\n\t\t\t\xC3 Subject: " +
@@ -34,11 +40,11 @@ class Pop3Filter : public ::testing::Test {
               Message("<3@x>", "Head only"), Message("<4@x>", "Redirect me"),
               WithBody("<5@x>", "Large other", 1200), WithBody("<6@x>", "Wanted big", 2000)}) {
     run_.dir.Write("KILL.TXT", kKillfile);
-    run_.dir.Write("POSTIL.BFG", "Pop3Server=127.0.0.1\r\nPop3Port=" +
-                                     std::to_string(run_.server.port()) +
-                                     "\r\nPop3User=user\r\nPop3Pass=secret\r\nPop3Spool=IN\r\n"
-                                     "Pop3MaxLen=1500\r\nSmtpServer=disabled\r\n"
-                                     "PPP_Killfile=KILL.TXT\r\n");
+    run_.dir.Write("POSTIL.BFG",
+                   "Pop3Server=127.0.0.1\r\nPop3Port=" + std::to_string(run_.server.port()) +
+                       "\r\nPop3User=user\r\nPop3Pass=secret\r\nPop3Spool=IN\r\n"
+                       "Pop3MaxLen=1500\r\nSmtpServer=disabled\r\n"
+                       "PPP_Killfile=KILL.TXT\r\n");
   }
   void Run() {
     run_.result = RunPostilIn(run_.dir, {"POSTIL.BFG"});
@@ -51,18 +57,26 @@ class Pop3Filter : public ::testing::Test {
 TEST_F(Pop3Filter, VerdictsAreCarriedOut) {
   Run();
   EXPECT_EQ(run_.result.exit_code, 0);
-  EXPECT_EQ(run_.server.Commands(),
-            (Lines{"USER user", "PASS secret", "STAT", "TOP 1 0", "DELE 1", "TOP 2 0", "TOP 3 0",
-                   "TOP 4 0", "RETR 4", "DELE 4", "TOP 5 0", "TOP 6 0", "RETR 6", "DELE 6", "QUIT"}));
+  EXPECT_EQ(run_.server.Commands(), (Lines{"USER user", "PASS secret", "STAT", "TOP 1 0", "DELE 1",
+                                           "TOP 2 0", "TOP 3 0", "TOP 4 0", "RETR 4", "DELE 4",
+                                           "TOP 5 0", "TOP 6 0", "RETR 6", "DELE 6", "QUIT"}));
   EXPECT_EQ(run_.server.Mailbox(),
             (Lines{Message("<2@x>", "Skip this"), Message("<3@x>", "Head only"),
                    WithBody("<5@x>", "Large other", 1200)}));
   EXPECT_TRUE(run_.Logged("+ Loading Sortwarden Configuration"));
-  EXPECT_TRUE(run_.Logged("- Killing: <1@x>" + Block3("Spam offer", "\"Spam*\"\xAF" "DELE ")));
-  EXPECT_TRUE(run_.Logged("- Filter: <2@x>" + Block3("Skip this", "\"Skip*\"\xAF" "SKIP ")));
-  EXPECT_TRUE(run_.Logged("- Header: <3@x>" + Block3("Head only", "\"Head*\"\xAF" "HEAD ")));
+  EXPECT_TRUE(run_.Logged("- Killing: <1@x>" + Block3("Spam offer",
+                                                      "\"Spam*\"\xAF"
+                                                      "DELE ")));
+  EXPECT_TRUE(run_.Logged("- Filter: <2@x>" + Block3("Skip this",
+                                                     "\"Skip*\"\xAF"
+                                                     "SKIP ")));
+  EXPECT_TRUE(run_.Logged("- Header: <3@x>" + Block3("Head only",
+                                                     "\"Head*\"\xAF"
+                                                     "HEAD ")));
   // The filter sees the real size of a message.
-  EXPECT_TRUE(run_.Logged("- Filter: <5@x>" + Block3("Large other", "BYTES@1000\xAF" "SKIP ")));
+  EXPECT_TRUE(run_.Logged("- Filter: <5@x>" + Block3("Large other",
+                                                     "BYTES@1000\xAF"
+                                                     "SKIP ")));
 
   EXPECT_EQ(run_.SpoolNames(), (Lines{"M0000.MSG", "M0001.MSG", "M0002.MSG"}));
   // Without the host release the header-only stub is the header as it is.

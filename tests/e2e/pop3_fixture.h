@@ -41,7 +41,7 @@ inline bool HasForm(std::string_view text, std::string_view pattern) {
   if (text.size() != pattern.size()) return false;
   for (std::size_t i = 0; i < text.size(); ++i) {
     unsigned char c = static_cast<unsigned char>(text[i]);
-    bool ok = pattern[i] == 'a' ? std::isalpha(c) != 0
+    bool ok = pattern[i] == 'a'   ? std::isalpha(c) != 0
               : pattern[i] == 'd' ? std::isdigit(c) != 0
                                   : text[i] == pattern[i];
     if (!ok) return false;
@@ -83,8 +83,8 @@ inline std::string Block(std::string_view subject = "Hello") {
 // A simple message with LF line ends.
 inline std::string Message(std::string_view id, std::string_view subject = "Hello",
                            std::string_view body = "Body line\n") {
-  return "From: Anna Berg <anna@example.org>\nTo: me@example.org\nSubject: " + std::string(subject) +
-         "\nMessage-ID: " + std::string(id) + "\n\n" + std::string(body);
+  return "From: Anna Berg <anna@example.org>\nTo: me@example.org\nSubject: " +
+         std::string(subject) + "\nMessage-ID: " + std::string(id) + "\n\n" + std::string(body);
 }
 
 class Pop3Run {

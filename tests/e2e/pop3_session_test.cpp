@@ -13,8 +13,7 @@ namespace {
 using Lines = std::vector<std::string>;
 
 const Lines kConnected = {"~ POP3 Starting to 127.0.0.1", "  +OK POP3 fake server ready",
-                          "+ Sending USER",          "+ Sending PASS",
-                          "= POP3 Connection etablished"};
+                          "+ Sending USER", "+ Sending PASS", "= POP3 Connection etablished"};
 
 Lines Then(Lines lines, const Lines& more) {
   lines.insert(lines.end(), more.begin(), more.end());
@@ -70,38 +69,74 @@ const std::string kDisconnected = "= POP3 to 127.0.0.1 disconnected";
 
 TEST(Pop3Session, FailurePaths) {
   const std::string message = Message("<1@x>");
-  const std::string stat = "% 1 Messages with " +
-                           std::to_string(FakePop3Server::StatedSize(message)) + " (Bytes)";
+  const std::string stat =
+      "% 1 Messages with " + std::to_string(FakePop3Server::StatedSize(message)) + " (Bytes)";
   const Case cases[] = {
-      {"no greeting within the time-out", Silent(), {}, {},
-       {"~ POP3 Starting to 127.0.0.1", kNotFound}, 1},
-      {"closed instead of a greeting", Closing(), {}, {},
-       {"~ POP3 Starting to 127.0.0.1", kNotFound}, 1},
-      {"greeting other than +OK", Greeting("-ERR too busy"), {}, {},
-       {"~ POP3 Starting to 127.0.0.1", "? -ERR too busy"}, 1},
-      {"user refused", User("someone", "secret"), {}, {"USER user", "QUIT"},
+      {"no greeting within the time-out",
+       Silent(),
+       {},
+       {},
+       {"~ POP3 Starting to 127.0.0.1", kNotFound},
+       1},
+      {"closed instead of a greeting",
+       Closing(),
+       {},
+       {},
+       {"~ POP3 Starting to 127.0.0.1", kNotFound},
+       1},
+      {"greeting other than +OK",
+       Greeting("-ERR too busy"),
+       {},
+       {},
+       {"~ POP3 Starting to 127.0.0.1", "? -ERR too busy"},
+       1},
+      {"user refused",
+       User("someone", "secret"),
+       {},
+       {"USER user", "QUIT"},
        {"~ POP3 Starting to 127.0.0.1", "  +OK POP3 fake server ready", "+ Sending USER",
         "! -ERR no such user"},
        1},
-      {"password refused", User("user", "other"), {}, {"USER user", "PASS secret", "QUIT"},
+      {"password refused",
+       User("user", "other"),
+       {},
+       {"USER user", "PASS secret", "QUIT"},
        {"~ POP3 Starting to 127.0.0.1", "  +OK POP3 fake server ready", "+ Sending USER",
         "+ Sending PASS", "! -ERR invalid password"},
        1},
-      {"silence after the greeting", SilentAfterGreeting(), {}, {"USER user", "QUIT"},
+      {"silence after the greeting",
+       SilentAfterGreeting(),
+       {},
+       {"USER user", "QUIT"},
        {"~ POP3 Starting to 127.0.0.1", "  +OK POP3 fake server ready", "+ Sending USER", "! "},
        1},
-      {"STAT refused", {}, Reply("STAT", "-ERR mailbox locked"),
-       {"USER user", "PASS secret", "STAT", "QUIT"}, Then(kConnected, {kDisconnected}), 1},
-      {"STAT without numbers", {}, Reply("STAT", "+OK lots of mail"),
+      {"STAT refused",
+       {},
+       Reply("STAT", "-ERR mailbox locked"),
        {"USER user", "PASS secret", "STAT", "QUIT"},
-       Then(kConnected, {"% 0 Messages with 0 (Bytes)", kDisconnected}), 0},
-      {"STAT of an absurd count", {}, Reply("STAT", "+OK 4294967296 99"),
+       Then(kConnected, {kDisconnected}),
+       1},
+      {"STAT without numbers",
+       {},
+       Reply("STAT", "+OK lots of mail"),
        {"USER user", "PASS secret", "STAT", "QUIT"},
-       Then(kConnected, {"% 0 Messages with 99 (Bytes)", kDisconnected}), 0},
-      {"TOP refused", {}, Reply("TOP 1 0", "-ERR no such message"),
+       Then(kConnected, {"% 0 Messages with 0 (Bytes)", kDisconnected}),
+       0},
+      {"STAT of an absurd count",
+       {},
+       Reply("STAT", "+OK 4294967296 99"),
+       {"USER user", "PASS secret", "STAT", "QUIT"},
+       Then(kConnected, {"% 0 Messages with 99 (Bytes)", kDisconnected}),
+       0},
+      {"TOP refused",
+       {},
+       Reply("TOP 1 0", "-ERR no such message"),
        {"USER user", "PASS secret", "STAT", "TOP 1 0", "QUIT"},
-       Then(kConnected, {stat, "? TOP 1 0", "? -ERR no such message", kDisconnected}), 1},
-      {"QUIT refused", {}, Reply("QUIT", "-ERR not now"),
+       Then(kConnected, {stat, "? TOP 1 0", "? -ERR no such message", kDisconnected}),
+       1},
+      {"QUIT refused",
+       {},
+       Reply("QUIT", "-ERR not now"),
        {"USER user", "PASS secret", "STAT", "TOP 1 0", "RETR 1", "DELE 1", "QUIT"},
        Then(kConnected, {stat,
                          "  Message 1 <1@x>\n\t\t\t\xC3 from: Anna Berg <anna@example.org>\n"
@@ -129,15 +164,15 @@ TEST(Pop3Session, UnreachableHost) {
   run.dir.Write("POSTIL.CFG", "$Pop3Server=127.0.0.1\r\n$Pop3Port=1\r\n$SmtpServer=disabled\r\n");
   run.Run();
   EXPECT_EQ(run.result.exit_code, 1);
-  EXPECT_EQ(run.log, (Lines{"  Creating directory: SPOOL\\", "~ POP3 Starting to 127.0.0.1",
-                            kNotFound}));
+  EXPECT_EQ(run.log,
+            (Lines{"  Creating directory: SPOOL\\", "~ POP3 Starting to 127.0.0.1", kNotFound}));
 }
 
 TEST(Pop3Session, EmptyUserAndPasswordAreSentAsTheyAre) {
   Pop3Run run({}, User("", ""));
-  run.dir.Write("POSTIL.CFG", "$Pop3Server=127.0.0.1\r\n$Pop3Port=" +
-                                  std::to_string(run.server.port()) +
-                                  "\r\n$Pop3Spool=IN\r\n$SmtpServer=disabled\r\n");
+  run.dir.Write("POSTIL.CFG",
+                "$Pop3Server=127.0.0.1\r\n$Pop3Port=" + std::to_string(run.server.port()) +
+                    "\r\n$Pop3Spool=IN\r\n$SmtpServer=disabled\r\n");
   run.Run();
   EXPECT_EQ(run.result.exit_code, 0);
   EXPECT_EQ(run.server.Commands(), (Lines{"USER ", "PASS ", "STAT", "QUIT"}));

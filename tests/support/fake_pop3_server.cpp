@@ -1,7 +1,7 @@
 #include "support/fake_pop3_server.h"
 
-#include <charconv>
 #include <cctype>
+#include <charconv>
 
 namespace postil::test {
 namespace {
@@ -213,7 +213,8 @@ bool FakePop3Server::Answer(FakeConnection& connection, Session& session,
   }
 
   std::optional<long long> number = Number(Argument(command, 1));
-  const bool valid = number && *number >= 1 && *number <= static_cast<long long>(messages_.size()) &&
+  const bool valid = number && *number >= 1 &&
+                     *number <= static_cast<long long>(messages_.size()) &&
                      !session.deleted[static_cast<std::size_t>(*number - 1)];
   const int n = valid ? static_cast<int>(*number) : 0;
   if (verb == "STAT") {
@@ -239,9 +240,10 @@ bool FakePop3Server::Answer(FakeConnection& connection, Session& session,
     return connection.SendLine(reply.value_or("+OK message deleted"));
   }
   const bool top = verb == "TOP";
-  std::string size = valid ? std::to_string(StatedSize(messages_[static_cast<std::size_t>(n - 1)])) : "0";
-  std::string normal = top && !options_.top_states_size ? "+OK top of message follows"
-                                                        : "+OK " + size + " octets";
+  std::string size =
+      valid ? std::to_string(StatedSize(messages_[static_cast<std::size_t>(n - 1)])) : "0";
+  std::string normal =
+      top && !options_.top_states_size ? "+OK top of message follows" : "+OK " + size + " octets";
   std::string status = reply.value_or(normal);
   if (!connection.SendLine(status)) return false;
   if (status.compare(0, 3, "+OK") != 0 || !valid) return true;

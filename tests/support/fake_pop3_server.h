@@ -99,12 +99,12 @@ class FakePop3Server {
     std::size_t bytes;
     RetrFault action;
   };
-  std::map<int, Fault> retr_faults_;              // guarded by mutex_
-  std::vector<std::string> stall_prefixes_;       // guarded by mutex_
-  bool recording_ = true;                         // guarded by mutex_
+  std::map<int, Fault> retr_faults_;                   // guarded by mutex_
+  std::vector<std::string> stall_prefixes_;            // guarded by mutex_
+  bool recording_ = true;                              // guarded by mutex_
   std::function<void(const std::string&)> hook_;       // guarded by mutex_
   std::function<void(const std::string&)> sent_hook_;  // guarded by mutex_
-  FakeServer server_;                             // last: its thread uses the above
+  FakeServer server_;                                  // last: its thread uses the above
 };
 
 }  // namespace postil::test
