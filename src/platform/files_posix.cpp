@@ -105,6 +105,20 @@ bool SyncDirectoryOf(const std::string& path) {
   return ok;
 }
 
+std::string_view BaseName(std::string_view path) {
+  std::size_t separator = path.find_last_of("\\/");
+  return separator == std::string_view::npos ? path : path.substr(separator + 1);
+}
+
+// The native directory of a host path, ending in "/", or "" for a bare name.
+std::string NativeDirectoryOf(std::string_view path) {
+  std::size_t separator = path.find_last_of("\\/");
+  if (separator == std::string_view::npos) return {};
+  std::string dir = NativePath(path.substr(0, separator + 1));
+  if (dir.back() != '/') dir += '/';
+  return dir;
+}
+
 void SetError(std::string* err, std::string_view what) {
   if (err != nullptr) *err = std::string(what) + ": " + LastErrorText();
 }
@@ -279,8 +293,13 @@ DurableFile& DurableFile::operator=(DurableFile&& other) noexcept {
 bool DurableFile::Create(std::string_view final_path, std::string_view temp_path,
                          std::string* err) {
   Discard();
-  final_path_ = NativePath(final_path);
-  temp_path_ = NativePath(temp_path);
+  // Both names are new ones in one directory: resolve the directory once and
+  // keep the names as given (a case-insensitive search of a directory of
+  // thousands of spool files for names that do not exist costs more than
+  // the write itself).
+  std::string dir = NativeDirectoryOf(final_path);
+  final_path_ = dir + std::string(BaseName(final_path));
+  temp_path_ = dir + std::string(BaseName(temp_path));
   fd_ = ::open(temp_path_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
   if (fd_ < 0) SetError(err, temp_path);
   failed_ = fd_ < 0;

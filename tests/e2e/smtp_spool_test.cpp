@@ -247,6 +247,8 @@ TEST(OutgoingSpool, BurstSendsThePiecesOfJustOver2048Bytes) {
       sizes.erase(sizes.begin());
     }
     ASSERT_FALSE(sizes.empty());
+    // The final "." line may go out as a send of its own after the rest.
+    if (sizes.size() > 1 && sizes.back() == 3) sizes.pop_back();
     for (std::size_t i = 0; i + 1 < sizes.size(); ++i) EXPECT_GE(sizes[i], 2049u) << i;
     EXPECT_LE(sizes.size(), 6u);
   }
