@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "support/fake_smtp_server.h"
 #include "support/host_dir.h"
 
 namespace postil {
@@ -141,6 +142,25 @@ TEST(RunControl, UnwritableLogDirectoryRunsWithoutALog) {
   EXPECT_EQ(run.exit_code, 0);
   EXPECT_EQ(run.console, kBanner);
   EXPECT_FALSE(dir.Exists("QUIL.LOG"));
+}
+
+// The switches are found anywhere in the upper-cased command line, also
+// glued to other text; a switch cut short is no switch.
+TEST(RunControl, SwitchesAreFoundAsSubstrings) {
+  const std::pair<const char*, bool> cases[] = {
+      {"/nosmtpX", false}, {"x/NoSmTp", false}, {"/NOPOP3/NOSMTP", false}, {"/NoSmt", true}};
+  for (const auto& [tail, sends] : cases) {
+    SCOPED_TRACE(tail);
+    test::FakeSmtpServer server;
+    HostDir dir;
+    dir.Write("POSTIL.CFG", "$SmtpServer=127.0.0.1\r\n$SmtpPort=" + std::to_string(server.port()) +
+                                "\r\n$SmtpSpool=OUT\r\n");
+    dir.Write("OUT/M0001.OUT", "From x\nFrom: a@b\nTo: c@d\n\nbody\n");
+    test::RunResult run = RunPostilIn(dir, {"POSTIL.CFG", tail});
+    EXPECT_EQ(run.exit_code, 0);
+    EXPECT_EQ(server.ConnectionCount(), sends ? 1 : 0);
+    EXPECT_EQ(dir.Exists("OUT/M0001.OUT"), !sends);
+  }
 }
 
 }  // namespace
