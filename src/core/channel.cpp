@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <limits>
 
 namespace postil {
 namespace {
@@ -42,15 +43,49 @@ void Channel::OpenChannel(std::string_view host, int port, int time_out_seconds)
   time_out_ms_ = std::max(time_out_seconds, 0) * 1000;
   std::string err;
   transport_->Connect(host, port, &err);
+  StartExchange();
+}
+
+void Channel::StartExchange() {
+  exchange_start_ = std::chrono::steady_clock::now();
+  exchange_bytes_ = 0;
+  transfer_rate_ = 0;
+}
+
+void Channel::AllowTransferRate(std::uint32_t bytes_per_second) { transfer_rate_ = bytes_per_second; }
+
+void Channel::SetBoundNotice(std::function<void(std::int64_t)> notice) {
+  bound_notice_ = std::move(notice);
+}
+
+std::int64_t Channel::AllowedMilliseconds() const {
+  std::int64_t allowed = static_cast<std::int64_t>(kExchangeTimeOuts) * time_out_ms_;
+  if (transfer_rate_ > 0) allowed += static_cast<std::int64_t>(exchange_bytes_ * 1000 / transfer_rate_);
+  return allowed;
+}
+
+int Channel::MillisecondsToBound() const {
+  const auto used = std::chrono::duration_cast<std::chrono::milliseconds>(
+      std::chrono::steady_clock::now() - exchange_start_);
+  const std::int64_t left = AllowedMilliseconds() - used.count();
+  return static_cast<int>(std::clamp<std::int64_t>(left, 0, std::numeric_limits<int>::max()));
 }
 
 std::intptr_t Channel::ChannelSocket() const { return transport_->Handle(); }
 
 Channel::Fill Channel::FillBuffer() {
   begin_ = end_ = 0;
-  switch (transport_->WaitReadable(time_out_ms_)) {
+  // A time-out of 0 means "only what is already there": no bound is needed.
+  const bool bounded = time_out_ms_ > 0;
+  int wait_ms = time_out_ms_;
+  if (bounded) {
+    const int left = MillisecondsToBound();
+    if (left == 0) return Fill::kBound;
+    wait_ms = std::min(wait_ms, left);
+  }
+  switch (transport_->WaitReadable(wait_ms)) {
     case WaitResult::kTimeOut:
-      return Fill::kTimeOut;
+      return bounded && MillisecondsToBound() == 0 ? Fill::kBound : Fill::kTimeOut;
     case WaitResult::kError:
       return Fill::kError;
     case WaitResult::kReady:
@@ -60,22 +95,38 @@ Channel::Fill Channel::FillBuffer() {
   if (n < 0) return Fill::kError;
   if (n == 0) return Fill::kClosed;
   end_ = static_cast<std::size_t>(n);
+  exchange_bytes_ += end_;
   return Fill::kData;
 }
 
 bool Channel::ReadLine(std::string* line) {
   line->clear();
+  bound_hit_ = false;
   if (!transport_->IsConnected() || at_end_) return false;
+  // Only a call that hands out bytes moves on in the line.
+  starts_line_ = !in_line_;
+  ends_line_ = false;
+  const auto handed_out = [&] {
+    if (line->empty()) return false;
+    in_line_ = true;
+    return true;
+  };
   while (true) {
     if (begin_ == end_) {
       switch (FillBuffer()) {
         case Fill::kData:
           break;
         case Fill::kTimeOut:
-          return !line->empty();
+          return handed_out();
         case Fill::kClosed:
           at_end_ = true;
-          return !line->empty();
+          return handed_out();
+        case Fill::kBound:
+          bound_hit_ = true;
+          in_line_ = in_line_ || !line->empty();  // what was taken is dropped
+          if (bound_notice_) bound_notice_(AllowedMilliseconds() / 1000);
+          line->clear();
+          return false;
         case Fill::kError:
           line->clear();
           return false;
@@ -87,12 +138,27 @@ bool Channel::ReadLine(std::string* line) {
     const std::size_t chunk = lf ? static_cast<std::size_t>(static_cast<const char*>(lf) - data) : available;
     const std::size_t taken = AppendDroppingCr(line, data, chunk);
     begin_ += taken;
-    if (taken < chunk) return true;  // full, and the line goes on
+    if (taken < chunk) {  // full, and the line goes on
+      in_line_ = true;
+      return true;
+    }
     if (lf) {
       ++begin_;
+      ends_line_ = true;
+      in_line_ = false;
       return true;
     }
   }
+}
+
+bool Channel::ReadReplyLine(std::string* line) {
+  do {
+    if (!ReadLine(line)) return false;
+  } while (!starts_line_);  // the rest of an earlier line is no reply
+  std::string rest;
+  while (!ends_line_ && !at_end_ && ReadLine(&rest)) {
+  }
+  return true;
 }
 
 bool Channel::WriteLine(std::string_view text) {
@@ -104,6 +170,7 @@ bool Channel::WriteLine(std::string_view text) {
 
 bool Channel::WriteRaw(std::string_view text) {
   if (!transport_->IsConnected()) return false;
+  StartExchange();
   while (true) {
     const std::int64_t n = transport_->Send(text.data(), text.size());
     if (n < 0) return false;
@@ -116,11 +183,18 @@ bool Channel::WriteRaw(std::string_view text) {
 void Channel::CloseChannel() {
   transport_->Close();
   at_end_ = false;
+  in_line_ = false;
+  starts_line_ = ends_line_ = true;
   begin_ = end_ = 0;
 }
 
 std::string Channel::LocalIpAddress() const { return transport_->LocalAddress(); }
 
 void Channel::Abort() { transport_->Shutdown(); }
+
+std::string ExchangeBoundText(std::int64_t allowed_seconds) {
+  return "Reply not complete within " + std::to_string(allowed_seconds) +
+         " seconds, connection given up";
+}
 
 }  // namespace postil

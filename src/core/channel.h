@@ -4,7 +4,9 @@
 // makes the pending and every later wait fail at once. Only the owner closes.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -32,13 +34,37 @@ class Channel final : public Abortable {
   std::intptr_t ChannelSocket() const;
 
   // The next line without its LF, every CR dropped, at most kBufferSize
-  // bytes (the rest of a longer line comes with the next call). A time-out
-  // after some bytes gives them as the line. False with an empty line on a
-  // time-out before any byte, a socket error, an abort or an unconnected
+  // bytes: a longer line comes in pieces over several calls, and a time-out
+  // after some bytes gives them as a piece. StartsLine() and EndsLine() say
+  // what the call returned, so that only a whole line is ever taken for a
+  // reply or for ".". False with an empty line on a time-out before any
+  // byte, a socket error, an abort, the exchange's bound or an unconnected
   // channel. When the peer has closed, sets AtEnd() and returns the last
   // unended text with true; when nothing was left, and on every later call,
   // an empty line with false.
   bool ReadLine(std::string* line);
+  // A reply line: the first kBufferSize bytes of the next line; the rest of
+  // a longer line is read and dropped, so it is never taken for a reply of
+  // its own. Fails like ReadLine.
+  bool ReadReplyLine(std::string* line);
+  // The last ReadLine returned the start of a line (not a continuation).
+  bool StartsLine() const { return starts_line_; }
+  // The last ReadLine returned text that a line feed ended.
+  bool EndsLine() const { return ends_line_; }
+  bool WholeLine() const { return starts_line_ && ends_line_; }
+
+  // Every exchange is bounded as a whole, not only each wait: the reads
+  // after a write (or after opening, for the greeting) fail once
+  // kExchangeTimeOuts time-outs have passed. A transfer of unknown length
+  // may extend its bound by one second for every `bytes_per_second` bytes
+  // received in the exchange, so that only a trickle is cut.
+  static constexpr int kExchangeTimeOuts = 4;
+  void AllowTransferRate(std::uint32_t bytes_per_second);
+  // The last failed read failed on the exchange's bound.
+  bool BoundHit() const { return bound_hit_; }
+  // Called by the owner's read that hits the bound, with the seconds the
+  // exchange was allowed, so the worker can log why it gives up.
+  void SetBoundNotice(std::function<void(std::int64_t allowed_seconds)> notice);
   // The text and CR LF, in one send.
   bool WriteLine(std::string_view text);
   // The text exactly as given, waiting for room at most the time-out each
@@ -58,16 +84,33 @@ class Channel final : public Abortable {
   void Abort() override;
 
  private:
-  enum class Fill { kData, kTimeOut, kClosed, kError };
-  // Waits once and receives into the emptied buffer.
+  enum class Fill { kData, kTimeOut, kClosed, kError, kBound };
+  // Waits once, at most until the exchange's bound, and receives into the
+  // emptied buffer.
   Fill FillBuffer();
+  // A new exchange begins: its bound starts now, without extension.
+  void StartExchange();
+  // Milliseconds the exchange is allowed so far, and those left of them.
+  std::int64_t AllowedMilliseconds() const;
+  int MillisecondsToBound() const;
 
   std::unique_ptr<Transport> transport_;
   int time_out_ms_ = 0;
   bool at_end_ = false;
+  bool in_line_ = false;  // bytes of an unended line were handed out
+  bool starts_line_ = true;
+  bool ends_line_ = true;
+  bool bound_hit_ = false;
+  std::chrono::steady_clock::time_point exchange_start_;
+  std::uint64_t exchange_bytes_ = 0;
+  std::uint32_t transfer_rate_ = 0;
+  std::function<void(std::int64_t)> bound_notice_;
   std::unique_ptr<char[]> buffer_;
   std::size_t begin_ = 0;  // unread bytes are buffer_[begin_, end_)
   std::size_t end_ = 0;
 };
+
+// The log text for a read that hit its exchange's bound.
+std::string ExchangeBoundText(std::int64_t allowed_seconds);
 
 }  // namespace postil

@@ -53,6 +53,6 @@ HeaderField CaptureHeaderLine(std::string_view line, bool use_envelope, Captured
   return HeaderField::kNone;
 }
 
-bool IsSecurityViolation(std::string_view line) { return BeginsWithUpper(line, "X-QV-MODE"); }
+bool IsSecurityViolation(std::string_view line) { return BeginsWithUpper(line, kSecurityPrefix); }
 
 }  // namespace postil

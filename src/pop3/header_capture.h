@@ -23,7 +23,10 @@ enum class HeaderField { kNone, kTo, kFrom, kSubject, kEnvelopeTo, kMessageId };
 HeaderField CaptureHeaderLine(std::string_view line, bool use_envelope, CapturedHeader* header);
 
 // X-QV-Mode lines are the markers this program writes for the host; one that
-// arrives from a server is never passed on.
+// arrives from a server is never passed on. The test needs the first
+// kSecurityPrefixBytes bytes of a line (or all of a shorter one).
+inline constexpr std::string_view kSecurityPrefix = "X-QV-MODE";
+inline constexpr std::size_t kSecurityPrefixBytes = kSecurityPrefix.size();
 bool IsSecurityViolation(std::string_view line);
 
 }  // namespace postil

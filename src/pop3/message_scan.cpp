@@ -15,16 +15,40 @@ namespace {
 
 constexpr std::string_view kConnectionLost = "Connection lost";
 
+// Once a RETR has used up its time-outs, the message must go on arriving at
+// this average rate (bytes per second): slower than any real link, but a
+// server that trickles a byte at a time is cut off.
+constexpr std::uint32_t kRetrMinimumRate = 1024;
+
 ScanResult LoseConnection(Pop3Context& context) {
   context.state.Pop3ErrorFlag = true;
   Pop3Log(context, kConnectionLost, 2);
   return ScanResult::kChannelFailure;
 }
 
-// A reply line the channel delivered whole; false on a failure of the
-// channel or a connection closed in the middle of the line.
+// A reply line; false on a failure of the channel or a connection closed
+// in the middle of the line.
 bool ReadWhole(Pop3Context& context, std::string* line) {
-  return context.channel.ReadLine(line) && !context.channel.AtEnd();
+  return context.channel.ReadReplyLine(line) && !context.channel.AtEnd();
+}
+
+// One line of the TOP reply, its pieces joined; of a line longer than the
+// channel's buffer only the first bytes are kept, and no piece of it can
+// end the header. False on a failure of the channel or a closed connection.
+bool ReadHeaderLine(Pop3Context& context, std::string* line) {
+  Channel& channel = context.channel;
+  std::string piece;
+  bool started = false;
+  line->clear();
+  do {
+    if (!channel.ReadLine(&piece) || channel.AtEnd()) return false;
+    context.state.TotalBytes += piece.size() + (channel.EndsLine() ? 2 : 0);
+    // A piece before the first line start is the rest of the reply line.
+    started = started || channel.StartsLine();
+    if (started && line->size() < Channel::kBufferSize)
+      line->append(piece, 0, Channel::kBufferSize - line->size());
+  } while (!started || !channel.EndsLine());
+  return true;
 }
 
 void OnMessageId(Pop3Context& context, ScannedMessage* message) {
@@ -59,8 +83,7 @@ bool ReadHeader(Pop3Context& context, ScannedMessage* message) {
   RunState& state = context.state;
   std::string line;
   std::size_t line_count = 0;
-  while (ReadWhole(context, &line)) {
-    state.TotalBytes += line.size() + 2;
+  while (ReadHeaderLine(context, &line)) {
     if (line == ".") return true;
     if (IsSecurityViolation(line)) {
       Pop3Log(context, kSecurityViolationText, 1);
@@ -158,7 +181,7 @@ ScanResult ScanMessage(Pop3Context& context, int number) {
 
   std::string command = "TOP" + Str(number) + " 0";
   std::string reply;
-  if (!context.channel.WriteLine(command) || !context.channel.ReadLine(&reply))
+  if (!context.channel.WriteLine(command) || !context.channel.ReadReplyLine(&reply))
     return LoseConnection(context);
   state.TotalBytes += reply.size() + 2;
   if (!IsOkReply(reply)) {
@@ -183,7 +206,9 @@ ScanResult FetchMessage(Pop3Context& context, const ScannedMessage& message,
   std::string reply;
   CopyResult copied = CopyResult::kChannelFailure;
   bool refused = false;
-  if (context.channel.WriteLine(command) && ReadWhole(context, &reply)) {
+  const bool sent = context.channel.WriteLine(command);
+  context.channel.AllowTransferRate(kRetrMinimumRate);
+  if (sent && ReadWhole(context, &reply)) {
     state.TotalBytes += reply.size() + 2;
     refused = !IsOkReply(reply);
     if (refused) {

@@ -44,29 +44,49 @@ class MessageCopy {
   }
 
  private:
-  // Reads the next line and counts it. A line cut short by the peer closing
-  // is a failure as well: the message is incomplete.
+  // Reads the next piece of a line and counts it; a piece that ends its
+  // line gets its LF. A line cut short by the peer closing is a failure as
+  // well: the message is incomplete.
   LineRead Next() {
-    if (!context_.channel.ReadLine(&line_) || context_.channel.AtEnd()) return LineRead::kFailed;
-    context_.state.TotalBytes += line_.size() + 2;
-    context_.state.MessageBytesReceived += line_.size() + 1;
+    Channel& channel = context_.channel;
+    if (!channel.ReadLine(&line_) || channel.AtEnd()) return LineRead::kFailed;
+    const std::size_t line_end = channel.EndsLine() ? 1 : 0;
+    context_.state.TotalBytes += line_.size() + 2 * line_end;
+    context_.state.MessageBytesReceived += line_.size() + line_end;
+    if (line_end) line_ += '\n';
     return LineRead::kLine;
   }
 
   // Sets `body_follows` when the header ended with an empty line, not ".".
+  // A line is judged once its first bytes are known, however the channel
+  // cut it: a line that begins with X-QV-Mode is dropped whole, and only a
+  // whole "." or empty line ends the header.
   bool CopyHeader(bool* body_follows) {
+    std::string start;  // the line's first bytes, before it is judged
+    bool judged = true;
+    bool dropping = true;  // a piece before the first line start is the reply's rest
     while (Next() == LineRead::kLine) {
-      if (line_ == ".") return true;
-      if (IsSecurityViolation(line_)) {
-        Pop3Log(context_, kSecurityViolationText, 1);
-        continue;
+      const bool ends = context_.channel.EndsLine();
+      if (context_.channel.StartsLine()) {
+        start.clear();
+        judged = false;
       }
+      if (!judged) {
+        start += line_;
+        if (!ends && start.size() < kSecurityPrefixBytes) continue;
+        judged = true;
+        if (start == ".\n") return true;
+        if (start == "\n") {
+          held_ += start;
+          *body_follows = true;
+          return true;
+        }
+        dropping = IsSecurityViolation(start);
+        if (dropping) Pop3Log(context_, kSecurityViolationText, 1);
+        line_ = std::move(start);
+      }
+      if (dropping) continue;
       held_ += line_;
-      held_ += '\n';
-      if (line_.empty()) {
-        *body_follows = true;
-        return true;
-      }
       if (held_.size() > kHeaderHoldBytes) {
         OpenFile();
         Write(held_);
@@ -76,11 +96,18 @@ class MessageCopy {
     return false;
   }
 
+  // Copies up to and including the line "."; a piece "." of a longer line
+  // is only text.
   bool CopyBody() {
+    bool dot_so_far = false;  // the line read so far is "."
     while (Next() == LineRead::kLine) {
-      line_ += '\n';
       Write(line_);
-      if (line_ == ".\n") return true;
+      const bool starts = context_.channel.StartsLine();
+      if (context_.channel.EndsLine()) {
+        if (starts ? line_ == ".\n" : dot_so_far && line_ == "\n") return true;
+      } else {
+        dot_so_far = starts ? line_ == "." : dot_so_far && line_.empty();
+      }
     }
     return false;
   }

@@ -27,7 +27,7 @@ std::string OpenAndGreet(Pop3Context& context) {
   Pop3Log(context, "IP: " + context.channel.LocalIpAddress(), 255);
   platform::SleepMilliseconds(1);
   std::string greeting;
-  context.channel.ReadLine(&greeting);
+  context.channel.ReadReplyLine(&greeting);
   context.state.TotalBytes += greeting.size() + 2;
   return greeting;
 }
@@ -36,7 +36,7 @@ std::string OpenAndGreet(Pop3Context& context) {
 
 bool Pop3Command(Pop3Context& context, std::string_view command, std::string* reply) {
   reply->clear();
-  return context.channel.WriteLine(command) && context.channel.ReadLine(reply);
+  return context.channel.WriteLine(command) && context.channel.ReadReplyLine(reply);
 }
 
 void ClosePop3Channel(Pop3Context& context) {

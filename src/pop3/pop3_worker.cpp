@@ -49,6 +49,8 @@ void ServeAccount(RunState& state, const Config& config, Pop3Stores& stores, int
     ~Detach() { slot.Detach(); }
   } detach{state.Pop3Socket};
   Pop3Context context{state, config, account, stores, channel};
+  channel.SetBoundNotice(
+      [&context](std::int64_t seconds) { Pop3Log(context, ExchangeBoundText(seconds), 2); });
   state.Pop3ServerName.Set(account.server);
   state.KeepOnServerMark = account.keep_on_server;
   state.InboundSpoolDir.Set(account.spool_dir);

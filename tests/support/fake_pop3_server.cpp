@@ -271,6 +271,12 @@ bool FakePop3Server::SendMessage(FakeConnection& connection, int number, bool he
     if (cut && fault->action == RetrFault::kClose) connection.ShutdownNow();
     if (cut && fault->action == RetrFault::kStall) connection.StallUntilStopped();
     sent += data.size();
+    if (cut && fault->action == RetrFault::kTrickle) {
+      for (char byte : std::string_view(piece).substr(data.size())) {
+        connection.Stall(kTrickleMs);
+        if (!connection.SendRaw(std::string_view(&byte, 1))) break;
+      }
+    }
     piece.clear();
     return ok;
   };

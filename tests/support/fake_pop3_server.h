@@ -37,8 +37,10 @@ class FakePop3Server {
     int pace_ms = 0;  // wait before every reply
   };
 
-  // What happens in the middle of a RETR reply.
-  enum class RetrFault { kClose, kStall };
+  // What happens in the middle of a RETR reply: the connection closes, the
+  // server falls silent, or the rest trickles one byte every kTrickleMs.
+  enum class RetrFault { kClose, kStall, kTrickle };
+  static constexpr int kTrickleMs = 500;
 
   // `messages` are the mailbox, numbered from 1; their lines end with LF or
   // CR LF (a last line without one is taken as a line).
