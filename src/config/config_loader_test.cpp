@@ -77,6 +77,13 @@ TEST_F(ConfigLoaderTest, OnlyTheFirst8012BytesAreRead) {
   EXPECT_EQ(config.Pop3Pass, "");
 }
 
+TEST_F(ConfigLoaderTest, AByteOrderMarkDoesNotHideTheFirstKey) {
+  Config own = Load("POSTIL.CFG", "\xEF\xBB\xBF$Pop3Server=pop.example\r\n");
+  EXPECT_EQ(own.Pop3Server, "pop.example");
+  Config box = Load("QV.BFG", "\xEF\xBB\xBFSmtpServer=smtp.example\r\n");
+  EXPECT_EQ(box.SmtpServer, "smtp.example");
+}
+
 TEST_F(ConfigLoaderTest, SmtpAfterPopNumbers) {
   Config config = Load("POSTIL.CFG",
                        "$SmtpAfterPop=ON\r\n$SmtpAfterPopTimeOut=12\r\n$SmtpAfterPopDelay=x\r\n");

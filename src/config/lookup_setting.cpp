@@ -9,6 +9,8 @@
 namespace postil {
 namespace {
 
+constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
+
 std::string_view Trim(std::string_view text) {
   while (!text.empty() && text.front() == ' ') text.remove_prefix(1);
   while (!text.empty() && text.back() == ' ') text.remove_suffix(1);
@@ -36,6 +38,9 @@ bool IsOneOf(std::string_view value, std::initializer_list<std::string_view> wor
 
 std::string LookupSetting(std::string_view text, std::string_view key,
                           std::string_view default_value, bool strip_first) {
+  // Editors that save UTF-8 put this mark before the first key; it would
+  // hide that key.
+  if (text.starts_with(kByteOrderMark)) text.remove_prefix(kByteOrderMark.size());
   if (strip_first && !key.empty()) key.remove_prefix(1);
   std::string wanted = UpperCase(key);
   std::size_t start = 0;

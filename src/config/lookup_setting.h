@@ -14,7 +14,8 @@ namespace postil {
 // character (its "$") is dropped before the search. In the part of a line up
 // to its first ":" or "=", ":" counts as "=" and one blank before it is
 // dropped; the value after it is the original text, trimmed of blanks. Text
-// after the last LF is never examined.
+// after the last LF is never examined. A UTF-8 byte order mark at the start
+// of `text` is not part of the first line.
 std::string LookupSetting(std::string_view text, std::string_view key,
                           std::string_view default_value, bool strip_first);
 

@@ -39,6 +39,11 @@ TEST(LookupSetting, FindsTheFirstMatchingLine) {
       {"$Pop3Pass=se:cr=et\r\n", "$Pop3Pass=", false, "se:cr=et"},
       {"Pop3Spool : C:\\QV\\SPOOL\\\r\n", "$Pop3Spool=", true, "C:\\QV\\SPOOL\\"},
       {"LogDir=C:\\QV\\LOG\\\r\n", "$LOGDIR=", true, "C:\\QV\\LOG\\"},
+      // A UTF-8 byte order mark opening the text is not part of the first line,
+      // elsewhere it is text like any other.
+      {"\xEF\xBB\xBF$Pop3Port=1\r\n", "$Pop3Port=", false, "1"},
+      {"\xEF\xBB\xBFLogDir=C:\\\r\n", "$LOGDIR=", true, "C:\\"},
+      {"x\r\n\xEF\xBB\xBF$Pop3Port=1\r\n", "$Pop3Port=", false, "dflt"},
   };
   for (const LookupCase& c : cases) {
     SCOPED_TRACE(c.text);

@@ -2,6 +2,8 @@
 
 #include <array>
 #include <cstdio>
+#include <optional>
+#include <utility>
 
 #include "config/lookup_setting.h"
 #include "core/program_identity.h"
@@ -47,24 +49,45 @@ std::string TwoDigits(int value) {
   return text;
 }
 
-std::string LogDirectory() {
-  if (!platform::FileExists("QUORVX.CFG")) return {};
-  auto text = platform::ReadFilePrefix("QUORVX.CFG", kHostConfigBytes, nullptr);
-  if (!text) return {};
-  *text += "\r\n";
-  return LookupSetting(*text, "$LOGDIR=", "", true);
+// The log directory from LOGDIR in QUORVX.CFG, or nothing when there is no
+// QUORVX.CFG (then there is no host log either). A QUORVX.CFG without
+// LOGDIR, or one that cannot be read, gives the empty prefix: the current
+// directory.
+std::optional<std::string> LogDirectory() {
+  if (!platform::FileExists("QUORVX.CFG")) return std::nullopt;
+  std::string text =
+      platform::ReadFilePrefix("QUORVX.CFG", kHostConfigBytes, nullptr).value_or("") + "\r\n";
+  return LookupSetting(text, "$LOGDIR=", "", true);
+}
+
+// Server text (greetings, replies, header values) may hold any byte and
+// reaches the log inside these texts; a control byte in it would act on the
+// terminal that shows the log. Our own continuation lines (LF TAB) keep
+// their form.
+void AppendShown(std::string* line, std::string_view text) {
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    auto byte = static_cast<unsigned char>(text[i]);
+    bool continuation = byte == '\n' && i + 1 < text.size() && text[i + 1] == '\t';
+    if ((byte >= 0x20 && byte != 0x7F) || byte == '\t' || continuation) {
+      *line += text[i];
+    } else {
+      *line += '^';
+      *line += static_cast<char>(byte ^ 0x40);
+    }
+  }
 }
 
 }  // namespace
 
-void Log::SetupLog() {
+void Log::SetupLog(std::ostream& notices) {
+  notices_ = &notices;
   std::string base_name;
   for (char c : ProgramName) {
     if (c != ' ') base_name += c;
   }
-  std::string directory = LogDirectory();
-  if (!directory.empty()) host_log_.Open(directory + "QV-PPP.LOG", nullptr);
-  main_log_.Open(directory + "QUIL.LOG", nullptr);
+  std::optional<std::string> directory = LogDirectory();
+  if (directory) Open(&host_log_, *directory + "QV-PPP.LOG");
+  Open(&main_log_, directory.value_or("") + "QUIL.LOG");
 
   std::string header = "----------  " + LogDateStamp() + ", QUIL " + std::string(ProgramVersion);
   AppendToBoth(header);
@@ -101,7 +124,7 @@ std::string Log::FormatLine(std::string_view text, int thread, int level) const 
   line += ProgramName;
   line += thread < 0 ? std::string("  ") : "#" + std::to_string(thread);
   line += ": ";
-  line += text;
+  AppendShown(&line, text);
   return line;
 }
 
@@ -110,18 +133,38 @@ void Log::WriteLog(std::string_view text, int thread, int level) {
   if (!line.empty()) AppendToBoth(line);
 }
 
+void Log::Open(LogFile* log, std::string path) {
+  log->path = std::move(path);
+  std::string err;
+  if (!log->file.Open(log->path, &err)) SayFailure(log, err);
+}
+
+void Log::Append(LogFile* log, std::string_view bytes) {
+  if (!log->file.IsOpen() || log->file.Append(bytes)) return;
+  std::string cause = platform::LastErrorText();
+  SayFailure(log, log->path + ": " + cause);
+}
+
+// Once per file: a full disk fails every line after it, and the run goes on
+// either way.
+void Log::SayFailure(LogFile* log, std::string_view cause) {
+  if (log->failure_said || notices_ == nullptr) return;
+  log->failure_said = true;
+  *notices_ << "Error: cannot write to logfile " << cause << "\n" << std::flush;
+}
+
 void Log::AppendToBoth(std::string_view line) {
   std::string whole(line);
   whole += "\r\n";
   std::lock_guard lock(append_mutex_);
-  main_log_.Append(whole);
-  host_log_.Append(whole);
+  Append(&main_log_, whole);
+  Append(&host_log_, whole);
 }
 
 void Log::CloseLogs() {
   std::lock_guard lock(append_mutex_);
-  main_log_.Close();
-  host_log_.Close();
+  main_log_.file.Close();
+  host_log_.file.Close();
 }
 
 }  // namespace postil

@@ -3,6 +3,7 @@
 // main alone; WriteLog may be called from any thread at any time.
 #pragma once
 
+#include <iostream>
 #include <mutex>
 #include <string>
 #include <string_view>
@@ -17,9 +18,11 @@ class Log {
   explicit Log(const platform::Clock& clock) : clock_(clock) {}
 
   // Opens both logs (the log directory comes from LOGDIR in QUORVX.CFG in
-  // the current directory), writes the header line and detects debug mode
-  // from POSTIL.DEB. A log that cannot be opened is skipped silently.
-  void SetupLog();
+  // the current directory; without QUORVX.CFG there is no host log), writes
+  // the header line and detects debug mode from POSTIL.DEB. A log that cannot
+  // be opened or written is said once, one line on `notices`, and the run
+  // goes on without it.
+  void SetupLog(std::ostream& notices = std::cerr);
   void WriteLog(std::string_view text, int thread, int level);
   void CloseLogs();
 
@@ -27,17 +30,29 @@ class Log {
   // The date text of the header line, by the QUILLOG environment variable.
   std::string LogDateStamp() const;
   // The line WriteLog appends (without CR LF), or nothing when the level is
-  // not written outside debug mode.
+  // not written outside debug mode. Control bytes of the text are shown as
+  // "^X" (ESC as "^[", DEL as "^?"), except TAB and the LF that begins a
+  // continuation line (LF TAB).
   std::string FormatLine(std::string_view text, int thread, int level) const;
 
  private:
+  struct LogFile {
+    std::string path;
+    platform::AppendFile file;
+    bool failure_said = false;
+  };
+
+  void Open(LogFile* log, std::string path);
+  void Append(LogFile* log, std::string_view bytes);
+  void SayFailure(LogFile* log, std::string_view cause);
   void AppendToBoth(std::string_view line);
 
   const platform::Clock& clock_;
-  bool debug_mode_ = false;    // decided once by SetupLog
-  std::mutex append_mutex_;    // one line at a time into each file
-  platform::AppendFile main_log_;
-  platform::AppendFile host_log_;
+  bool debug_mode_ = false;          // decided once by SetupLog
+  std::ostream* notices_ = nullptr;  // set once by SetupLog
+  std::mutex append_mutex_;          // one line at a time into each file; guards both LogFiles
+  LogFile main_log_;
+  LogFile host_log_;
 };
 
 }  // namespace postil

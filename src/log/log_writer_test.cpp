@@ -4,11 +4,13 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <set>
 #include <sstream>
 #include <thread>
 #include <vector>
 
+#include "core/program_identity.h"
 #include "support/fixed_clock.h"
 #include "support/host_dir.h"
 
@@ -35,6 +37,27 @@ TEST(LogWriter, LineLayoutMarksAndTags) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.level);
     EXPECT_EQ(log.FormatLine("text", c.thread, c.level), c.expected);
+  }
+}
+
+// Server text reaches the log inside these texts: its control bytes are shown
+// in caret notation, our own detail block keeps its form.
+TEST(LogWriter, ControlBytesOfTheTextAreShownAsCarets) {
+  test::FixedClock clock(test::SampleTime());
+  Log log(clock);
+  const std::pair<std::string, std::string> cases[] = {
+      {"+OK \x1B]0;title\x07ready", "+OK ^[]0;title^Gready"},
+      {"-ERR \x1B[2J\x7F", "-ERR ^[[2J^?"},
+      {std::string("a\0b\x1F", 4), "a^@b^_"},
+      {"one\r\ntwo\n", "one^M^Jtwo^J"},
+      {"tab\tkept, high bytes kept: \x80\x9B\xFF ^", "tab\tkept, high bytes kept: \x80\x9B\xFF ^"},
+      {"Message 1 <1@x>\n\t\t\t\xC3 from: a <a@b>\n\t\t\t\xC0 Subject: x\x1B",
+       "Message 1 <1@x>\n\t\t\t\xC3 from: a <a@b>\n\t\t\t\xC0 Subject: x^["},
+      {"\r\n\tx", "^M\n\tx"},
+  };
+  for (const auto& [text, shown] : cases) {
+    SCOPED_TRACE(text);
+    EXPECT_EQ(log.FormatLine(text, 1, 0), "  09:05:07  POSTIL #1: " + shown);
   }
 }
 
@@ -80,6 +103,47 @@ TEST(LogWriter, LinesOfConcurrentThreadsNeverInterleave) {
     ++count;
   }
   EXPECT_EQ(count, 4 * kLinesPerThread);
+}
+
+// A log that cannot be written is said once on the notice stream; the other
+// log and the run go on.
+TEST(LogWriter, AnUnwritableLogIsSaidOnce) {
+  struct Case {
+    const char* name;
+    std::function<void(const test::HostDir&)> arrange;
+    std::string notice;
+  };
+  const Case cases[] = {
+      {"a directory", [](const test::HostDir& dir) { dir.MakeDir("QUIL.LOG"); },
+       "Error: cannot write to logfile QUIL.LOG: Is a directory\n"},
+      {"a full disk",
+       [](const test::HostDir& dir) {
+         std::filesystem::create_symlink("/dev/full", dir.PathOf("QUIL.LOG"));
+       },
+       "Error: cannot write to logfile QUIL.LOG: No space left on device\n"},
+  };
+  ::unsetenv("QUILLOG");
+  const std::filesystem::path start = std::filesystem::current_path();
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    test::HostDir dir;
+    std::filesystem::current_path(dir.path());
+    c.arrange(dir);
+    dir.WriteHostConfig("Name=Point\r\n");
+    test::FixedClock clock(test::SampleTime());
+    Log log(clock);
+    std::ostringstream notices;
+    log.SetupLog(notices);
+    log.WriteLog("first", kMainThread, 0);
+    log.WriteLog("second", kPop3Thread, 2);
+    log.CloseLogs();
+    EXPECT_EQ(notices.str(), c.notice);
+    EXPECT_EQ(dir.Read("QV-PPP.LOG"),
+              "----------  Sun 06 Dec 26, QUIL v1.99g\r\n"
+              "  09:05:07  POSTIL   : first\r\n"
+              "? 09:05:07  POSTIL #1: second\r\n");
+    std::filesystem::current_path(start);
+  }
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 // The program's start-up and shut-down paths, run as the host runs it.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <regex>
 #include <string>
 #include <vector>
@@ -140,8 +141,57 @@ TEST(RunControl, UnwritableLogDirectoryRunsWithoutALog) {
   dir.Write("POSTIL.CFG", "$Pop3Server=\r\n");
   test::RunResult run = RunPostilIn(dir, {"POSTIL.CFG"}, {{"POSTIL_DRIVE_C", dir.path()}});
   EXPECT_EQ(run.exit_code, 0);
-  EXPECT_EQ(run.console, kBanner);
+  EXPECT_EQ(
+      run.console,
+      kBanner +
+          "Error: cannot write to logfile C:\\missing\\QV-PPP.LOG: No such file or directory\n"
+          "Error: cannot write to logfile C:\\missing\\QUIL.LOG: No such file or directory\n");
   EXPECT_FALSE(dir.Exists("QUIL.LOG"));
+}
+
+// A log on a full disk is said once, however many lines fail after it; the
+// host log is still written.
+TEST(RunControl, FullDiskUnderTheLogIsSaidOnce) {
+  HostDir dir;
+  dir.MakeDir("LOG");
+  std::filesystem::create_symlink("/dev/full", dir.PathOf("LOG/QUIL.LOG"));
+  dir.WriteHostConfig("LogDir=LOG/\r\n");
+  dir.Write("POSTIL.CFG", "$Pop3Server=\r\n");
+  test::RunResult run = RunPostilIn(dir, {"POSTIL.CFG"});
+  EXPECT_EQ(run.exit_code, 0);
+  EXPECT_EQ(run.console,
+            kBanner + "Error: cannot write to logfile LOG/QUIL.LOG: No space left on device\n");
+  EXPECT_EQ(LogLines(dir.Read("LOG/QV-PPP.LOG")),
+            (std::vector<std::string>{
+                kHeader,
+                "  hh:mm:ss  POSTIL   : No Cps-Info available",
+                "  hh:mm:ss  POSTIL   : END",
+            }));
+}
+
+// QUORVX.CFG brings the host log; its LOGDIR is a plain prefix, so a missing
+// or empty one puts both logs in the current directory. A byte order mark
+// before the first key does not hide it.
+TEST(RunControl, HostLogWheneverTheHostConfigurationExists) {
+  const std::pair<std::string, std::string> cases[] = {
+      {"Name=Point\r\n", ""},
+      {"LogDir=\r\nName=Point\r\n", ""},
+      {"\xEF\xBB\xBFLogDir=C:\\qv\\log\\\r\n", "QV/LOG/"},
+  };
+  for (const auto& [host_config, log_dir] : cases) {
+    SCOPED_TRACE(host_config);
+    HostDir dir;
+    dir.MakeDir("QV/LOG");
+    dir.WriteHostConfig(host_config);
+    dir.WriteNoConnectionMarker();
+    dir.Write("POSTIL.CFG", "");
+    test::RunResult run = RunPostilIn(dir, {"POSTIL.CFG"}, {{"POSTIL_DRIVE_C", dir.path()}});
+    EXPECT_EQ(run.console, kBanner);
+    std::string own = dir.Read(log_dir + "QUIL.LOG");
+    EXPECT_EQ(LogLines(own),
+              (std::vector<std::string>{kHeader, "  hh:mm:ss  POSTIL   : no active connection!"}));
+    EXPECT_EQ(dir.Read(log_dir + "QV-PPP.LOG"), own);
+  }
 }
 
 // The switches are found anywhere in the upper-cased command line, also
