@@ -16,14 +16,9 @@ std::string ReadHostFile(RunState& state, std::string_view name, std::size_t max
   if (!platform::FileExists(name)) return {};
   platform::InputFile file;
   if (!OpenDataFile(state, &file, name, kMainThread)) return {};
-  std::string bytes(max_bytes, '\0');
-  std::size_t filled = 0;
-  while (filled < max_bytes) {
-    std::int64_t n = file.Read(bytes.data() + filled, max_bytes - filled);
-    if (n <= 0) break;
-    filled += static_cast<std::size_t>(n);
-  }
-  bytes.resize(filled);
+  // A read error keeps what was read before it.
+  std::string bytes;
+  file.ReadUpTo(max_bytes, &bytes);
   return bytes;
 }
 

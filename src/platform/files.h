@@ -30,6 +30,13 @@ std::vector<std::string> FindFiles(std::string_view dir, std::string_view patter
 // listing order, without "." and "..": one directory read, no stat per entry.
 std::vector<std::string> ListNames(std::string_view dir);
 
+// Removes a temporary file that no process is writing any more: a
+// DurableFile holds a lock on its temporary file until it has its final
+// name or is discarded, so an unlocked one was left by a process that died.
+// False when the file is missing, is no regular file, is still being
+// written, or cannot be removed.
+bool RemoveAbandonedFile(std::string_view path);
+
 // Up to `max_bytes` from the start of a file; nothing when it cannot be read.
 std::optional<std::string> ReadFilePrefix(std::string_view path, std::size_t max_bytes,
                                           std::string* err);
@@ -75,6 +82,10 @@ class InputFile {
   bool IsOpen() const { return handle_.IsOpen(); }
   // Bytes read into `buffer` (0 at the end of the file), or -1 on an error.
   std::int64_t Read(char* buffer, std::size_t size);
+  // Reads on to the end of the file, or up to `max_bytes` in all, into
+  // `bytes`; the memory taken follows the file, not the bound. False on a
+  // read error, with `bytes` holding what was read before it.
+  bool ReadUpTo(std::size_t max_bytes, std::string* bytes);
   bool Rewind();
   void Close() { handle_.Close(); }
 
@@ -98,7 +109,8 @@ class AppendFile {
 // A file that only appears under its final name once it is complete: it is
 // written under a temporary name in the same directory, and Commit() syncs
 // it, renames it into place and syncs the directory. Destroyed without
-// Commit(), the temporary file is removed. Move-only.
+// Commit(), the temporary file is removed. The temporary file stays locked
+// until then (see RemoveAbandonedFile). Move-only.
 class DurableFile {
  public:
   DurableFile() = default;
@@ -108,9 +120,16 @@ class DurableFile {
   DurableFile(const DurableFile&) = delete;
   DurableFile& operator=(const DurableFile&) = delete;
 
-  // Creates `temp_path` exclusively (fails when it exists); it becomes
-  // `final_path` on Commit(). Both must be in the same directory.
+  // Creates `temp_path` exclusively (fails when it exists and another
+  // process is writing it; one left by a process that died is removed); it
+  // becomes `final_path` on Commit(), replacing a file of that name in any
+  // letter case under that file's own spelling. Both must be in the same
+  // directory.
   bool Create(std::string_view final_path, std::string_view temp_path, std::string* err);
+  // As Create(), for a `final_path` the caller knows to be free in every
+  // letter case: the names are kept as given, which spares a search of the
+  // directory for each file.
+  bool CreateNew(std::string_view final_path, std::string_view temp_path, std::string* err);
   bool IsOpen() const { return fd_ >= 0; }
   // Buffered; false once any write failed.
   bool Write(std::string_view bytes);
@@ -119,6 +138,7 @@ class DurableFile {
   void Discard();
 
  private:
+  bool Open(std::string final_path, std::string temp_path, std::string* err);
   bool Flush();
 
   int fd_ = -1;

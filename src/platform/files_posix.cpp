@@ -2,9 +2,11 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <cstdlib>
@@ -201,23 +203,31 @@ std::vector<std::string> ListNames(std::string_view dir) {
   return names;
 }
 
+bool RemoveAbandonedFile(std::string_view path) {
+  std::string native = NativePath(path);
+  // Non-blocking, so that a FIFO under the name cannot hold the caller.
+  FileHandle file(::open(native.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
+  if (!file.IsOpen() || ::flock(file.get(), LOCK_EX | LOCK_NB) != 0) return false;
+  // The name must still be the file whose lock is held: a writer renames its
+  // file into place before it lets go of the lock, and the name may have
+  // been taken again since.
+  struct stat held {};
+  struct stat named {};
+  if (::fstat(file.get(), &held) != 0 || !S_ISREG(held.st_mode) ||
+      ::lstat(native.c_str(), &named) != 0 || named.st_dev != held.st_dev ||
+      named.st_ino != held.st_ino)
+    return false;
+  return ::unlink(native.c_str()) == 0;
+}
+
 std::optional<std::string> ReadFilePrefix(std::string_view path, std::size_t max_bytes,
                                           std::string* err) {
   InputFile file;
   if (!file.Open(path, err)) return std::nullopt;
-  std::string bytes(max_bytes, '\0');
-  std::size_t filled = 0;
-  while (filled < max_bytes) {
-    std::int64_t n = file.Read(bytes.data() + filled, max_bytes - filled);
-    if (n < 0) {
-      SetError(err, path);
-      return std::nullopt;
-    }
-    if (n == 0) break;
-    filled += static_cast<std::size_t>(n);
-  }
-  bytes.resize(filled);
-  return bytes;
+  std::string bytes;
+  if (file.ReadUpTo(max_bytes, &bytes)) return bytes;
+  SetError(err, path);
+  return std::nullopt;
 }
 
 std::string GetEnvironment(std::string_view name) {
@@ -252,6 +262,21 @@ std::int64_t InputFile::Read(char* buffer, std::size_t size) {
     if (n < 0 && errno == EINTR) continue;
     return n;
   }
+}
+
+bool InputFile::ReadUpTo(std::size_t max_bytes, std::string* bytes) {
+  bytes->clear();
+  struct stat st {};
+  if (::fstat(handle_.get(), &st) == 0 && st.st_size > 0)
+    bytes->reserve(std::min(max_bytes, static_cast<std::size_t>(st.st_size)));
+  char chunk[16 * 1024];
+  while (bytes->size() < max_bytes) {
+    std::int64_t n = Read(chunk, std::min(sizeof chunk, max_bytes - bytes->size()));
+    if (n < 0) return false;
+    if (n == 0) break;
+    bytes->append(chunk, static_cast<std::size_t>(n));
+  }
+  return true;
 }
 
 bool InputFile::Rewind() { return ::lseek(handle_.get(), 0, SEEK_SET) == 0; }
@@ -292,18 +317,49 @@ DurableFile& DurableFile::operator=(DurableFile&& other) noexcept {
 
 bool DurableFile::Create(std::string_view final_path, std::string_view temp_path,
                          std::string* err) {
-  Discard();
-  // Both names are new ones in one directory: resolve the directory once and
-  // keep the names as given (a case-insensitive search of a directory of
-  // thousands of spool files for names that do not exist costs more than
-  // the write itself).
+  // A file that exists under another letter case is replaced under its own
+  // spelling, so no second file of that name appears beside it.
+  std::string final_native = NativePath(final_path);
+  std::size_t slash = final_native.rfind('/');
+  std::string dir = slash == std::string::npos ? std::string() : final_native.substr(0, slash + 1);
+  std::string temp_native = dir + std::string(BaseName(temp_path));
+  if (Open(final_native, temp_native, err)) return true;
+  // A temporary file left by a run that died would block every later save;
+  // one that another run is still writing is left to it.
+  return RemoveAbandonedFile(temp_native) &&
+         Open(std::move(final_native), std::move(temp_native), err);
+}
+
+bool DurableFile::CreateNew(std::string_view final_path, std::string_view temp_path,
+                            std::string* err) {
+  // Resolve the directory once and keep the names as given: a
+  // case-insensitive search of a directory of thousands of spool files for
+  // names that do not exist costs more than the write itself.
   std::string dir = NativeDirectoryOf(final_path);
-  final_path_ = dir + std::string(BaseName(final_path));
-  temp_path_ = dir + std::string(BaseName(temp_path));
-  fd_ = ::open(temp_path_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-  if (fd_ < 0) SetError(err, temp_path);
-  failed_ = fd_ < 0;
-  return fd_ >= 0;
+  return Open(dir + std::string(BaseName(final_path)), dir + std::string(BaseName(temp_path)), err);
+}
+
+bool DurableFile::Open(std::string final_path, std::string temp_path, std::string* err) {
+  Discard();
+  failed_ = true;
+  int fd = ::open(temp_path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+  if (fd < 0) {
+    SetError(err, temp_path);
+    return false;
+  }
+  // Someone who locked the new file first takes it for abandoned and removes
+  // it. A file system without locks leaves the file unlocked: it is written
+  // all the same, and nobody can take it for abandoned either.
+  if (::flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK) {
+    SetError(err, temp_path);
+    ::close(fd);
+    return false;
+  }
+  fd_ = fd;
+  failed_ = false;
+  final_path_ = std::move(final_path);
+  temp_path_ = std::move(temp_path);
+  return true;
 }
 
 bool DurableFile::Write(std::string_view bytes) {
@@ -324,25 +380,24 @@ bool DurableFile::Flush() {
 
 bool DurableFile::Commit(std::string* err) {
   if (fd_ < 0) return false;
-  bool ok = Flush() && ::fsync(fd_) == 0;
-  if (ok) ok = ::close(fd_) == 0;
-  else ::close(fd_);
-  fd_ = -1;
-  if (ok) ok = ::rename(temp_path_.c_str(), final_path_.c_str()) == 0;
-  if (!ok) {
+  // Renamed while still open: the lock that marks the temporary file as
+  // being written is let go only once the file has its final name. After a
+  // successful fsync, close has nothing left to report.
+  if (!Flush() || ::fsync(fd_) != 0 || ::rename(temp_path_.c_str(), final_path_.c_str()) != 0) {
     SetError(err, final_path_);
-    ::unlink(temp_path_.c_str());
-    temp_path_.clear();
+    Discard();
     return false;
   }
   temp_path_.clear();
+  CloseFd(fd_);
   SyncDirectoryOf(final_path_);
   return true;
 }
 
 void DurableFile::Discard() {
-  CloseFd(fd_);
+  // Removed before it is closed, while it is still locked.
   if (!temp_path_.empty()) ::unlink(temp_path_.c_str());
+  CloseFd(fd_);
   temp_path_.clear();
   buffer_.clear();
 }

@@ -1,6 +1,10 @@
 #include "platform/files.h"
 
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdlib>
 
@@ -83,11 +87,94 @@ TEST(Files, DurableFileAppearsOnlyWhenCommitted) {
       << "a temporary name in use is never taken twice";
 }
 
+TEST(Files, DurableFileReplacesAFileUnderItsOwnSpelling) {
+  test::HostDir dir;
+  dir.Write("postil.idx", "old");
+  DurableFile file;
+  ASSERT_TRUE(file.Create(dir.PathOf("POSTIL.IDX"), dir.PathOf("POSTIL.IDX.tmp"), nullptr));
+  EXPECT_TRUE(file.Write("new"));
+  std::string err;
+  ASSERT_TRUE(file.Commit(&err)) << err;
+  EXPECT_EQ(dir.List(), std::vector<std::string>{"postil.idx"});
+  EXPECT_EQ(dir.Read("postil.idx"), "new");
+}
+
+// A child process that holds a temporary file of a DurableFile until it is
+// killed, as a run killed while writing a file.
+class ChildWriter {
+ public:
+  explicit ChildWriter(const std::string& temp_path) {
+    int ready[2];
+    if (::pipe(ready) != 0) return;
+    pid_ = ::fork();
+    if (pid_ == 0) {
+      ::close(ready[0]);
+      DurableFile file;
+      char created = file.Create(temp_path + ".final", temp_path, nullptr) ? 'y' : 'n';
+      if (::write(ready[1], &created, 1) == 1) ::sleep(60);
+      ::_exit(0);
+    }
+    ::close(ready[1]);
+    pollfd wait_for{ready[0], POLLIN, 0};
+    char created = 'n';
+    if (pid_ > 0 && ::poll(&wait_for, 1, 10000) == 1 && ::read(ready[0], &created, 1) == 1)
+      writing_ = created == 'y';
+    ::close(ready[0]);
+  }
+  ~ChildWriter() { Kill(); }
+
+  bool writing() const { return writing_; }
+  void Kill() {
+    if (pid_ <= 0) return;
+    ::kill(pid_, SIGKILL);
+    ::waitpid(pid_, nullptr, 0);
+    pid_ = -1;
+  }
+
+ private:
+  pid_t pid_ = -1;
+  bool writing_ = false;
+};
+
+// Only a temporary file that nobody writes any more is removed: one left by
+// a killed process, not one that this process or another one is writing.
+TEST(Files, RemoveAbandonedFileSparesFilesBeingWritten) {
+  test::HostDir dir;
+  dir.Write("left.tmp", "half");
+  EXPECT_TRUE(RemoveAbandonedFile(dir.PathOf("LEFT.TMP")));
+  EXPECT_FALSE(dir.Exists("left.tmp"));
+  EXPECT_FALSE(RemoveAbandonedFile(dir.PathOf("left.tmp")));
+  dir.MakeDir("dir.tmp");
+  EXPECT_FALSE(RemoveAbandonedFile(dir.PathOf("dir.tmp")));
+  EXPECT_TRUE(dir.Exists("dir.tmp"));
+
+  DurableFile mine;
+  ASSERT_TRUE(mine.Create(dir.PathOf("mine"), dir.PathOf("mine.tmp"), nullptr));
+  EXPECT_FALSE(RemoveAbandonedFile(dir.PathOf("mine.tmp")));
+  EXPECT_TRUE(mine.Write("kept"));
+  std::string err;
+  ASSERT_TRUE(mine.Commit(&err)) << err;
+  EXPECT_EQ(dir.Read("mine"), "kept");
+
+  ChildWriter child(dir.PathOf("child.tmp"));
+  ASSERT_TRUE(child.writing());
+  EXPECT_FALSE(RemoveAbandonedFile(dir.PathOf("child.tmp")));
+  EXPECT_TRUE(dir.Exists("child.tmp"));
+  child.Kill();
+  EXPECT_TRUE(RemoveAbandonedFile(dir.PathOf("child.tmp")));
+  EXPECT_FALSE(dir.Exists("child.tmp"));
+}
+
 TEST(Files, ReadFilePrefixAndInputFile) {
   test::HostDir dir;
   dir.Write("f", "abcdef");
   EXPECT_EQ(ReadFilePrefix(dir.PathOf("F"), 4, nullptr), "abcd");
   EXPECT_EQ(ReadFilePrefix(dir.PathOf("f"), 100, nullptr), "abcdef");
+  // The memory follows the file, not a generous bound.
+  std::optional<std::string> small = ReadFilePrefix(dir.PathOf("f"), 64 << 20, nullptr);
+  ASSERT_TRUE(small);
+  EXPECT_EQ(*small, "abcdef");
+  EXPECT_LT(small->capacity(), 64u * 1024);
   std::string err;
   EXPECT_FALSE(ReadFilePrefix(dir.PathOf("none"), 4, &err).has_value());
   EXPECT_FALSE(err.empty());

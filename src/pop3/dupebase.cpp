@@ -48,11 +48,7 @@ void Dupebase::LoadDupebase(RunState& state) { data_ = DupeDataFromFile(ReadBoun
 void Dupebase::SaveDupebase(RunState& state) {
   std::lock_guard lock(state.StateMutex);
   platform::DurableFile file;
-  if (!file.Create(kDupebaseFileName, kTempFileName, nullptr)) {
-    // A temporary file left by a crash would block every later save.
-    platform::RemoveFile(kTempFileName, nullptr);
-    if (!file.Create(kDupebaseFileName, kTempFileName, nullptr)) return;
-  }
+  if (!file.Create(kDupebaseFileName, kTempFileName, nullptr)) return;
   if (file.Write(DupebaseFileBytes(data_))) file.Commit(nullptr);
 }
 

@@ -16,9 +16,10 @@ class Dupebase {
   // Reads POSTIL.IDX under the state mutex; a missing or unreadable file
   // gives an empty Dupebase.
   void LoadDupebase(RunState& state);
-  // Replaces POSTIL.IDX with the header and the last bytes of the data,
-  // written under a temporary name and renamed, so a crash never leaves a
-  // half-written file. Errors end it silently.
+  // Replaces POSTIL.IDX (under the spelling the file has, in any letter
+  // case) with the header and the last bytes of the data, written under a
+  // temporary name and renamed, so a crash never leaves a half-written file.
+  // Errors end it silently.
   void SaveDupebase(RunState& state);
 
   // A plain substring search, case-sensitive: an ID inside a longer stored

@@ -19,33 +19,54 @@ std::string SpoolName(std::string_view spool_dir, int number, std::string_view e
   return std::string(spool_dir) + "M" + digits + std::string(extension);
 }
 
+struct SpoolEntry {
+  int number;
+  bool temporary;  // the temporary name of a file being written
+};
+
 // The number of a name "M" + four digits + extension (or its temporary
-// name), without regard to case; -1 for any other name.
-int SpoolNumber(std::string_view name, std::string_view upper_extension) {
-  if (name.size() < 5 + upper_extension.size() || (name[0] != 'M' && name[0] != 'm')) return -1;
+// name), without regard to case; nothing for any other name.
+std::optional<SpoolEntry> ParseSpoolName(std::string_view name, std::string_view upper_extension) {
+  if (name.size() < 5 + upper_extension.size() || (name[0] != 'M' && name[0] != 'm')) return {};
   std::string upper = UpperCase(name);
   std::string_view rest = upper;
   int number = 0;
   for (char c : rest.substr(1, 4)) {
-    if (!std::isdigit(static_cast<unsigned char>(c))) return -1;
+    if (!std::isdigit(static_cast<unsigned char>(c))) return {};
     number = number * 10 + (c - '0');
   }
   rest.remove_prefix(5);
-  if (rest.substr(0, upper_extension.size()) != upper_extension) return -1;
+  if (rest.substr(0, upper_extension.size()) != upper_extension) return {};
   rest.remove_prefix(upper_extension.size());
-  return rest.empty() || rest == UpperCase(kTempSuffix) ? number : -1;
+  if (rest.empty()) return SpoolEntry{number, false};
+  if (rest == UpperCase(kTempSuffix)) return SpoolEntry{number, true};
+  return {};
+}
+
+// A temporary file that no process writes any more was left by a run that
+// died while writing it: nothing would ever remove it, and its number would
+// stay taken for good.
+bool RemoveAbandonedSpool(RunState& state, const std::string& path, int thread) {
+  if (!platform::RemoveAbandonedFile(path)) return false;
+  state.log.WriteLog("Removing stale Spoolfile: " + path, thread, 0);
+  return true;
 }
 
 // One read of the directory: every name there counts, in any letter case,
 // and so does a name being written (its temporary name). A name looked up
 // one by one would cost a directory read each, since names are matched
-// without regard to case.
-int LowestFreeNumber(std::string_view spool_dir, std::string_view extension) {
+// without regard to case. Called under the state mutex, which every writer
+// of this program holds while it creates its temporary file.
+int LowestFreeNumber(RunState& state, std::string_view spool_dir, std::string_view extension,
+                     int thread) {
   std::bitset<kSpoolNameCount> taken;
   std::string upper_extension = UpperCase(extension);
   for (const std::string& name : platform::ListNames(spool_dir)) {
-    int number = SpoolNumber(name, upper_extension);
-    if (number >= 0) taken.set(static_cast<std::size_t>(number));
+    std::optional<SpoolEntry> entry = ParseSpoolName(name, upper_extension);
+    if (!entry) continue;
+    if (entry->temporary && RemoveAbandonedSpool(state, std::string(spool_dir) + name, thread))
+      continue;
+    taken.set(static_cast<std::size_t>(entry->number));
   }
   for (int number = 0; number < kSpoolNameCount; ++number) {
     if (!taken.test(static_cast<std::size_t>(number))) return number;
@@ -62,7 +83,7 @@ std::string SpoolTempName(std::string_view final_name) {
 std::optional<SpoolFile> CreateSpoolFile(RunState& state, std::string_view spool_dir,
                                          std::string_view extension, int thread) {
   std::lock_guard lock(state.StateMutex);
-  int number = LowestFreeNumber(spool_dir, extension);
+  int number = LowestFreeNumber(state, spool_dir, extension, thread);
   if (number < 0) {
     // Every name taken: the last one is reported and nothing is overwritten.
     state.log.WriteLog("Error Spoolfile: " + SpoolName(spool_dir, kSpoolNameCount - 1, extension),
@@ -72,7 +93,7 @@ std::optional<SpoolFile> CreateSpoolFile(RunState& state, std::string_view spool
   std::string name = SpoolName(spool_dir, number, extension);
   state.log.WriteLog("Creating Spoolfile: " + name, thread, 255);
   platform::DurableFile file;
-  if (file.Create(name, SpoolTempName(name), nullptr)) return SpoolFile(std::move(file), name);
+  if (file.CreateNew(name, SpoolTempName(name), nullptr)) return SpoolFile(std::move(file), name);
   state.log.WriteLog("Error Spoolfile: " + name, thread, 2);
   return std::nullopt;
 }

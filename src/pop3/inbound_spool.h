@@ -39,9 +39,11 @@ class SpoolFile {
 // Under the state mutex: the first of spool_dir + "M0000" + extension ..
 // "M9999" + extension under which neither the file nor its temporary name
 // exists, logged as "Creating Spoolfile: " + name (thread, level 255), and
-// created. `spool_dir` is empty or ends with "\". When the file cannot be
-// created, or every name is taken, logs "Error Spoolfile: " + name (thread,
-// level 2) and returns nothing.
+// created. Temporary files that no process is writing are removed first,
+// each logged as "Removing stale Spoolfile: " + its name (thread, level 0).
+// `spool_dir` is empty or ends with "\". When the file cannot be created, or
+// every name is taken, logs "Error Spoolfile: " + name (thread, level 2) and
+// returns nothing.
 std::optional<SpoolFile> CreateSpoolFile(RunState& state, std::string_view spool_dir,
                                          std::string_view extension, int thread);
 

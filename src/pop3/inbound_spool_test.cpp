@@ -40,6 +40,23 @@ TEST_F(InboundSpoolTest, LowestFreeNameCountingFilesBeingWritten) {
   EXPECT_EQ(dir_.Read("IN/M0001.MSG"), "one\n");
 }
 
+// A temporary file left by a killed run is removed and its number used
+// again; one that a live writer holds keeps its number taken.
+TEST_F(InboundSpoolTest, AbandonedTemporaryFilesAreRemoved) {
+  dir_.Write("IN/M0000.MSG.tmp", "half a message");
+  dir_.Write("IN/m0002.msg.TMP", "another half");
+  platform::DurableFile live;
+  ASSERT_TRUE(live.Create(dir_.PathOf("IN/M0001.MSG"), dir_.PathOf("IN/M0001.MSG.tmp"), nullptr));
+  std::optional<SpoolFile> first = Create();
+  ASSERT_TRUE(first);
+  EXPECT_EQ(first->Name(), spool_ + "M0000.MSG");
+  EXPECT_EQ(dir_.List("IN"), (std::vector<std::string>{"M0000.MSG.tmp", "M0001.MSG.tmp"}));
+  EXPECT_EQ(dir_.Read("IN/M0000.MSG.tmp"), "");
+  std::optional<SpoolFile> second = Create();
+  ASSERT_TRUE(second);
+  EXPECT_EQ(second->Name(), spool_ + "M0002.MSG");
+}
+
 TEST_F(InboundSpoolTest, AFileNotCommittedLeavesNothing) {
   dir_.MakeDir("IN");
   {

@@ -153,10 +153,7 @@ bool Requestbase::Write(RunState& state) {
   std::string temp = file_name_ + ".tmp";
   std::lock_guard lock(state.StateMutex);
   platform::DurableFile file;
-  if (!file.Create(file_name_, temp, nullptr)) {
-    platform::RemoveFile(temp, nullptr);
-    if (!file.Create(file_name_, temp, nullptr)) return false;
-  }
+  if (!file.Create(file_name_, temp, nullptr)) return false;
   return file.Write(bytes) && file.Commit(nullptr);
 }
 

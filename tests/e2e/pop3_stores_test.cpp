@@ -87,6 +87,28 @@ TEST(Pop3Stores, RequestsAreServedMarkedAndAged) {
                                             Record(0, 0, "<9@x>"));
 }
 
+// The host may have written its files under another letter case: they are
+// used, and written back under their own names, with no second file beside.
+TEST(Pop3Stores, HostFilesInAnyLetterCase) {
+  Pop3Run run({Message("<1@x>"), Message("<2@x>")});
+  run.dir.WriteHostExe(true);
+  run.dir.Write("postil.idx", kIdxHeader + "<1@x>\r\n");
+  run.dir.Write("Request.Id", Record(101, 0, "<2@x>") + Record(101, 5, "<7@x>"));
+  run.Configure({"$Pop3Keep=on"});
+  run.Run();
+  EXPECT_EQ(run.result.exit_code, 0);
+  EXPECT_EQ(run.server.Commands(),
+            (Lines{"USER user", "PASS secret", "STAT", "TOP 1 0", "TOP 2 0", "RETR 2", "QUIT"}));
+  EXPECT_EQ(run.Spool("M0000.MSG"),
+            SpoolBytes(Message("<2@x>") + ".\n", "postmaster@localhost", true));
+  EXPECT_EQ(run.dir.Read("postil.idx"), kIdxHeader + "<1@x>\r\n<2@x>\r\n");
+  EXPECT_EQ(run.dir.Read("Request.Id"), Record(1, 255, "<2@x>") + Record(101, 6, "<7@x>"));
+  for (const std::string& name : run.dir.List()) {
+    EXPECT_NE(name, "POSTIL.IDX");
+    EXPECT_NE(name, "REQUEST.ID");
+  }
+}
+
 TEST(Pop3Stores, RequestsNeedTheHostRelease) {
   Pop3Run run({Message("<1@x>")});
   const std::string requests = Record(102, 0, "<1@x>") + Record(101, 7, "<2@x>");
