@@ -56,12 +56,13 @@ NoticeMail NoticeMail::OpenNoticeMail(RunState& state, std::string_view recipien
 
 void NoticeMail::WriteNoticeText(std::string_view text) { WriteLine(text); }
 
-void NoticeMail::CloseNoticeMail() {
-  if (!file_) return;
+bool NoticeMail::CloseNoticeMail() {
+  if (!file_) return false;
   WriteLine(".");
   WriteLine("QUIT");
-  file_->Commit(nullptr);
+  bool written = file_->Commit(nullptr);
   file_.reset();
+  return written;
 }
 
 void NoticeMail::WriteLine(std::string_view text) {

@@ -39,9 +39,9 @@ class NoticeMail {
   bool IsOpen() const { return file_.has_value(); }
   // The text (its lines separated by LF) and a line end.
   void WriteNoticeText(std::string_view text);
-  // "." and "QUIT", then the file appears under its name. Failures are
-  // swallowed: nothing partial is ever left under the name.
-  void CloseNoticeMail();
+  // "." and "QUIT", then the file appears under its name. True when it
+  // did; a failure leaves nothing partial under the name and no log line.
+  bool CloseNoticeMail();
 
  private:
   NoticeMail(RunState& state, std::optional<SpoolFile> file);

@@ -6,6 +6,7 @@
 #include "platform/sound.h"
 #include "smtp/smtp_session.h"
 #include "smtp/spool_line_reader.h"
+#include "smtp/spool_remainder.h"
 #include "smtp/transmission.h"
 #include "text/cp437_case.h"
 
@@ -25,13 +26,14 @@ bool SendUnknownFormat(RunState& state) {
   return false;
 }
 
-bool SendByFormat(SmtpSession& session, SpoolLineReader& reader, std::string_view first_bytes) {
+bool SendByFormat(SmtpSession& session, SpoolLineReader& reader, SpoolRemainder& remainder,
+                  std::string_view first_bytes) {
   RunState& state = session.state();
   switch (DecideSpoolFormat(first_bytes)) {
     case SpoolFormat::kBatched:
       state.BatchedMode = true;
       SmtpLog(state, "Mode: Batched Smtp", 4);
-      return SendBatchedMessage(session, reader);
+      return SendBatchedMessage(session, reader, remainder);
     case SpoolFormat::kNormal:
       state.BatchedMode = false;
       SmtpLog(state, "Mode: Normal Smtp", 4);
@@ -64,12 +66,13 @@ SpoolFormat DecideSpoolFormat(std::string_view first_bytes) {
   return SpoolFormat::kUnknown;
 }
 
-void SendSpoolDirectory(SmtpSession& session) {
+void SendSpoolDirectory(SmtpSession& session, TriedFiles* tried) {
   RunState& state = session.state();
   const std::string& dir = session.account().SpoolDir;
   for (std::string_view pattern : kPatterns) {
     if (state.ExitRequested || !state.SmtpConnected) return;
     for (const std::string& name : platform::FindFiles(dir, pattern)) {
+      if (!tried->insert(name).second) continue;
       SendSpoolFile(session, name);
       if (state.ExitRequested) {
         state.SmtpInfoField.Set(ExitRequestText);
@@ -81,6 +84,15 @@ void SendSpoolDirectory(SmtpSession& session) {
   }
 }
 
+bool HasUntriedFiles(std::string_view dir, const TriedFiles& tried) {
+  for (std::string_view pattern : kPatterns) {
+    for (const std::string& name : platform::FindFiles(dir, pattern)) {
+      if (!tried.contains(name)) return true;
+    }
+  }
+  return false;
+}
+
 bool SendSpoolFile(SmtpSession& session, const std::string& name) {
   RunState& state = session.state();
   const std::string path = session.account().SpoolDir + name;
@@ -90,7 +102,8 @@ bool SendSpoolFile(SmtpSession& session, const std::string& name) {
   std::uint64_t length = platform::FileSize(path).value_or(0);
   state.SpoolFileSize = length;
   SpoolLineReader reader(state, file, length);
-  bool sent = SendByFormat(session, reader, FirstBytes(file));
+  SpoolRemainder remainder(state, path);
+  bool sent = SendByFormat(session, reader, remainder, FirstBytes(file));
   file.Close();
   if (!sent) {
     SmtpLog(state, "Error sending: " + path, 2);

@@ -3,6 +3,7 @@
 // deleted once the server took it. Owned by the SMTP worker.
 #pragma once
 
+#include <set>
 #include <string>
 #include <string_view>
 
@@ -15,9 +16,17 @@ enum class SpoolFormat { kBatched, kNormal, kUnknown };
 // By the first four bytes, upper-cased: "HELO" batched, "FROM" normal.
 SpoolFormat DecideSpoolFormat(std::string_view first_bytes);
 
-// Sends the files of the session's spool directory over its connection
-// until they are done, the connection is lost or an exit is requested.
-void SendSpoolDirectory(SmtpSession& session);
+// Names of the files a server's turn has tried already (over any of its
+// connections): each file is tried once a run.
+using TriedFiles = std::set<std::string>;
+
+// Sends the files of the session's spool directory that were not tried
+// yet over its connection, until they are done, the connection is closed
+// or an exit is requested. Each file is added to `tried`.
+void SendSpoolDirectory(SmtpSession& session, TriedFiles* tried);
+
+// True when `dir` holds a spool file not in `tried`.
+bool HasUntriedFiles(std::string_view dir, const TriedFiles& tried);
 
 // One file (a name in the spool directory); true when it was sent, and
 // then it is deleted.

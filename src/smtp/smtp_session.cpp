@@ -42,7 +42,10 @@ SmtpSession::SmtpSession(RunState& state, const Config& config, const SmtpAccoun
 
 SmtpSession::SmtpSession(RunState& state, const Config& config, const SmtpAccount& account,
                          std::unique_ptr<Transport> transport)
-    : state_(state), config_(config), account_(account), channel_(std::move(transport)) {}
+    : state_(state), config_(config), account_(account), channel_(std::move(transport)) {
+  channel_.SetBoundNotice(
+      [this](std::int64_t seconds) { SmtpLog(state_, ExchangeBoundText(seconds), 2); });
+}
 
 SmtpSession::~SmtpSession() { CloseConnection(); }
 
@@ -60,7 +63,7 @@ bool SmtpSession::SmtpConnect() {
     SmtpLog(state_, "IP: " + channel_.LocalIpAddress(), 255);
     platform::SleepMilliseconds(1);
     for (int count = 0; count < kMaxReplyLines; ++count) {
-      if (!channel_.ReadLine(&line)) break;
+      if (!channel_.ReadReplyLine(&line)) break;
       state_.TotalBytes += line.size() + 2;
       SmtpLog(state_, line, line.starts_with("220") ? 0 : 2);
       if (!line.starts_with("220-")) break;
@@ -188,7 +191,7 @@ bool SmtpSession::SendRaw(std::string_view bytes) {
 }
 
 ReplyStatus SmtpSession::ReadReply(std::string* line) {
-  if (channel_.ReadLine(line)) return ReplyStatus::kLine;
+  if (channel_.ReadReplyLine(line)) return ReplyStatus::kLine;
   broken_ = true;
   return channel_.AtEnd() ? ReplyStatus::kClosed : ReplyStatus::kFailed;
 }
@@ -199,6 +202,11 @@ void SmtpSession::CloseConnection() {
   channel_.CloseChannel();
   open_ = false;
   state_.SmtpConnected = false;
+}
+
+void SmtpSession::AbandonConnection() {
+  abandoned_ = true;
+  CloseConnection();
 }
 
 }  // namespace postil

@@ -69,6 +69,11 @@ class SmtpSession {
   // Closes the connection (detached from the kill keys first); SmtpConnected
   // drops to 0.
   void CloseConnection();
+  // Closes the connection because of the file being sent, not the server
+  // (data that cannot be completed): the files after it may go over a new
+  // connection.
+  void AbandonConnection();
+  bool Abandoned() const { return abandoned_; }
   bool IsOpen() const { return open_; }
   // True once a send failed or a read gave no reply: the dialogue can no
   // longer be trusted to be in step with the server.
@@ -92,6 +97,7 @@ class SmtpSession {
   Channel channel_;
   bool open_ = false;
   bool broken_ = false;
+  bool abandoned_ = false;
   bool greeting_pending_ = false;
 };
 

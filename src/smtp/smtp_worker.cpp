@@ -1,5 +1,6 @@
 #include "smtp/smtp_worker.h"
 
+#include <exception>
 #include <string>
 
 #include "config/accounts.h"
@@ -13,6 +14,27 @@ namespace postil {
 namespace {
 
 constexpr int kAfterPopPollMs = 10;
+
+// A file abandoned halfway costs its connection, and the files after it get
+// a new one. A server's turn opens at most this many, so a directory full
+// of broken files cannot keep the worker connecting for long.
+constexpr int kMaxConnectionsPerServer = 10;
+
+// One connection: the files not tried yet, then QUIT. True when a file was
+// abandoned on it, so that the files after it need a new connection.
+bool ServeConnection(RunState& state, const Config& config, const SmtpAccount& account,
+                     TriedFiles* tried) {
+  SmtpSession session(state, config, account);
+  if (!session.SmtpConnect()) {
+    state.SmtpInfoField.Set("not reachable");
+    SmtpLog(state, "SMTP Server " + account.Server + " not reachable", 2);
+    return false;
+  }
+  SendSpoolDirectory(session, tried);
+  session.SmtpQuit();
+  SmtpLog(state, "SMTP to " + account.Server + " disconnected", 10);
+  return session.Abandoned();
+}
 
 void ServeServer(RunState& state, const Config& config, const SmtpAccount& account) {
   state.SmtpServerName.Set(account.Server);
@@ -28,15 +50,15 @@ void ServeServer(RunState& state, const Config& config, const SmtpAccount& accou
     return;
   }
   SmtpLog(state, "SMTP Starting to " + account.Server, 9);
-  SmtpSession session(state, config, account);
-  if (!session.SmtpConnect()) {
-    state.SmtpInfoField.Set("not reachable");
-    SmtpLog(state, "SMTP Server " + account.Server + " not reachable", 2);
-    return;
+  TriedFiles tried;
+  for (int connection = 1; ServeConnection(state, config, account, &tried); ++connection) {
+    if (state.ExitRequested || !HasUntriedFiles(account.SpoolDir, tried)) return;
+    if (connection == kMaxConnectionsPerServer) {
+      SmtpLog(state, "SMTP Too many abandoned Spoolfiles for " + account.Server, 2);
+      return;
+    }
+    SmtpLog(state, "SMTP Reconnecting to " + account.Server, 9);
   }
-  SendSpoolDirectory(session);
-  session.SmtpQuit();
-  SmtpLog(state, "SMTP to " + account.Server + " disconnected", 10);
 }
 
 }  // namespace
@@ -77,8 +99,15 @@ void SmtpWorker(RunState& state, const Config& config) {
   }
   const int servers = AccountCount(config.SmtpServer);
   for (int i = 1; i <= servers; ++i) {
-    const SmtpAccount account = SelectSmtpAccount(config, i);
-    ServeServer(state, config, account);
+    try {
+      ServeServer(state, config, SelectSmtpAccount(config, i));
+    } catch (const std::exception&) {
+      // A failure nothing else caught (memory, most likely) ends this
+      // server's turn only; its files stay for the next run. The session
+      // let go of the kill keys' slot as it went.
+      state.SmtpErrorFlag = true;
+      SmtpLog(state, "Runtime Error", 1);
+    }
     if (state.ExitRequested) {
       state.SmtpInfoField.Set(ExitRequestText);
       return;

@@ -59,6 +59,9 @@ class SpoolLineReader {
   // True when the file could not be read to its end.
   bool Failed() const { return failed_; }
   std::uint32_t LineCounter() const { return line_counter_; }
+  // Bytes of the file before the next line to be returned: where the rest
+  // of the file begins.
+  std::uint64_t Offset() const { return length_ - remaining_ - splitter_.PendingBytes(); }
 
  private:
   bool ReadBlock();

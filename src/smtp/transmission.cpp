@@ -10,6 +10,7 @@
 #include "smtp/message_rules.h"
 #include "smtp/smtp_session.h"
 #include "smtp/spool_line_reader.h"
+#include "smtp/spool_remainder.h"
 
 namespace postil {
 namespace {
@@ -57,7 +58,7 @@ void AbandonTransaction(SmtpSession& session, std::string_view reason) {
   SmtpLog(state, reason, 2);
   state.SmtpErrorFlag = true;
   state.SmtpInfoField.Set("Message abandoned");
-  session.CloseConnection();
+  session.AbandonConnection();
 }
 
 // A failed send or read: the connection cannot be trusted any more, so no
@@ -68,14 +69,21 @@ bool ChannelFailure(SmtpSession& session) {
   return false;
 }
 
-void WriteBounce(SmtpSession& session, std::string_view recipient, std::string_view reply) {
-  NoticeMail mail = NoticeMail::OpenNoticeMail(session.state(), recipient,
-                                               LocalSenderText(kMailerDaemonAddress),
-                                               "Subject: Error Sending Message ", kSmtpThread);
+// True when the bounce reached the inbound spool. When it did not, the
+// refused message must stay in its spool file, or the sender never hears of
+// the refusal.
+bool WriteBounce(SmtpSession& session, std::string_view recipient, std::string_view reply) {
+  RunState& state = session.state();
+  NoticeMail mail =
+      NoticeMail::OpenNoticeMail(state, recipient, LocalSenderText(kMailerDaemonAddress),
+                                 "Subject: Error Sending Message ", kSmtpThread);
   const std::string rule(70, '-');
   mail.WriteNoticeText("\nSmtp-Server: " + session.account().Server + "\n\n\n" + rule + "\n" +
                        std::string(reply) + "\n" + rule + "\n\n\n");
-  mail.CloseNoticeMail();
+  if (mail.CloseNoticeMail()) return true;
+  SmtpLog(state, "Error writing Bounce to " + std::string(recipient), 2);
+  state.SmtpErrorFlag = true;
+  return false;
 }
 
 // One header line with the "From:" rewrite and, after a mailer line, the
@@ -139,7 +147,9 @@ bool SendNormalContent(SmtpSession& session, SpoolLineReader& reader) {
 
 // --- batched spool files ---
 
-enum class CommandPhase { kData, kQuit, kFailed };
+// kBounced: the server refused the message for good, its sender got the
+// bounce, and the file stands after the message: it is done.
+enum class CommandPhase { kData, kQuit, kBounced, kFailed };
 
 struct BatchedTransaction {
   std::string sender;
@@ -180,16 +190,25 @@ CommandPhase IncompleteCommands(SmtpSession& session, const BatchedTransaction& 
   return CommandPhase::kFailed;
 }
 
-CommandPhase Refused(SmtpSession& session, const BatchedTransaction& t, const std::string& reply) {
+// True when the refusal is for good (5xx) and its bounce was written.
+bool Refused(SmtpSession& session, const BatchedTransaction& t, const std::string& reply) {
   RunState& state = session.state();
   state.SmtpErrorFlag = true;
   state.SmtpSentRcvdField.Set("");
   state.SmtpInfoField.Set(reply.size() > 4 ? std::string_view(reply).substr(4) : "");
   SmtpLog(state, reply, 2);
-  WriteBounce(session, t.sender, reply);
+  bool bounced = WriteBounce(session, t.sender, reply);
   ResetConnection(session);
   platform::SleepMilliseconds(kPauseAfterRefusalMs);
-  return CommandPhase::kFailed;
+  return bounced && reply.starts_with('5');
+}
+
+// Reads past the rest of a refused message: its commands up to "DATA"
+// (unless that was the refused one) and its data up to ".".
+void SkipRefusedMessage(SpoolLineReader& reader, bool in_data) {
+  while (!in_data && !reader.AtEnd()) in_data = reader.ReadSpoolLine() == "DATA";
+  while (!reader.AtEnd() && reader.ReadSpoolLine() != ".") {
+  }
 }
 
 // The command lines up to "DATA" (from `first` when given, else from the
@@ -231,7 +250,9 @@ CommandPhase SendBatchedCommands(SmtpSession& session, SpoolLineReader& reader,
     }
     if (line != "DATA" && reply.starts_with("250 ")) continue;
     if (reply.starts_with("354")) return CommandPhase::kData;
-    return Refused(session, t, reply);
+    if (!Refused(session, t, reply)) return CommandPhase::kFailed;
+    SkipRefusedMessage(reader, line == "DATA");
+    return reader.Failed() ? CommandPhase::kFailed : CommandPhase::kBounced;
   }
 }
 
@@ -344,7 +365,7 @@ bool SendNormalMessage(SmtpSession& session, SpoolLineReader& reader) {
   return false;
 }
 
-bool SendBatchedMessage(SmtpSession& session, SpoolLineReader& reader) {
+bool SendBatchedMessage(SmtpSession& session, SpoolLineReader& reader, SpoolRemainder& remainder) {
   RunState& state = session.state();
   state.SentBytes = 0;
   state.SmtpSentRcvdField.Set("%SendBytes%");
@@ -355,22 +376,23 @@ bool SendBatchedMessage(SmtpSession& session, SpoolLineReader& reader) {
     state.SmtpErrorFlag = true;
     return false;
   }
+  remainder.KeepHead(reader.Offset());
   std::optional<std::string> first;
-  for (;;) {
-    switch (SendBatchedCommands(session, reader, std::move(first))) {
-      case CommandPhase::kQuit:
-        return true;
-      case CommandPhase::kFailed:
-        return false;
-      case CommandPhase::kData:
-        break;
-    }
-    if (!SendBatchedData(session, reader)) return false;
-    // Further messages of the file go over the same connection; the file is
-    // deleted only when all of them were taken.
+  for (int message = 1;; ++message) {
+    CommandPhase phase = SendBatchedCommands(session, reader, std::move(first));
+    if (phase == CommandPhase::kQuit) return true;
+    if (phase == CommandPhase::kFailed) return false;
+    if (phase == CommandPhase::kData && !SendBatchedData(session, reader)) return false;
+    // Further messages of the file go over the same connection. Each one
+    // done leaves the file before the next is sent, so that no run sends
+    // it again; the file is deleted once none is left.
+    const std::uint64_t rest = reader.Offset();
     first = NextBatchedMessage(reader);
     if (reader.Failed()) return false;  // what follows cannot be known sent
-    if (!first) return true;
+    // A file of one refused message stays, like any refused file.
+    if (!first) return phase == CommandPhase::kData || message > 1;
+    remainder.DropDoneBefore(rest);
+    if (!session.IsOpen()) return false;
     state.SentBytes = 0;
     state.SmtpSentRcvdField.Set("%SendBytes%");
   }

@@ -8,12 +8,15 @@ namespace postil {
 
 class SmtpSession;
 class SpoolLineReader;
+class SpoolRemainder;
 
 // A normal spool file (one RFC 822 message); true when the server took it.
 bool SendNormalMessage(SmtpSession& session, SpoolLineReader& reader);
 
-// A batched spool file; true when every message in it was taken, or the
-// file ended with "QUIT" before any data.
-bool SendBatchedMessage(SmtpSession& session, SpoolLineReader& reader);
+// A batched spool file; true when no message in it is left to send: every
+// one was taken, or, in a file of several, refused for good and bounced; or
+// the file ended with "QUIT" before any data. Messages done before one that
+// failed are cut from the file through `remainder`.
+bool SendBatchedMessage(SmtpSession& session, SpoolLineReader& reader, SpoolRemainder& remainder);
 
 }  // namespace postil

@@ -294,21 +294,6 @@ INSTANTIATE_TEST_SUITE_P(
                  "! Error: parsing Spoolfile", 1}),
     [](const testing::TestParamInfo<KeptCase>& info) { return info.param.name; });
 
-TEST(OutgoingSpool, AbandonedFileEndsTheConnectionsWork) {
-  SmtpRun run;
-  run.Configure();
-  run.Outgoing("M0001.OUT", "HELO h\nMAIL FROM:<a@b>\nRCPT TO:<c@d>\nDATA\n\nbody\n");
-  run.Outgoing("M0002.OUT", "From x\nFrom: a@b\nTo: c@d\n\nbody\n");
-  run.dir.MakeDir("OUT/M0003.OUT");  // a directory is no spool file
-  RunResult result = run.Run();
-  EXPECT_EQ(result.exit_code, 2);
-  // After the closed connection no further file is tried over it.
-  EXPECT_TRUE(run.Kept("M0001.OUT"));
-  EXPECT_TRUE(run.Kept("M0002.OUT"));
-  EXPECT_EQ(run.server.Messages().size(), 1u);
-  EXPECT_EQ(run.server.ConnectionCount(), 1);
-}
-
 TEST(OutgoingSpool, MegabyteLineIsSentWhole) {
   SmtpRun run;
   run.Configure();

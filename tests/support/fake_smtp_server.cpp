@@ -74,6 +74,11 @@ void FakeSmtpServer::OnMessage(std::function<void(const Message&)> callback) {
   on_message_ = std::move(callback);
 }
 
+void FakeSmtpServer::OnCommand(std::function<void(const std::string&)> callback) {
+  std::lock_guard lock(mutex_);
+  on_command_ = std::move(callback);
+}
+
 std::vector<std::string> FakeSmtpServer::Dialogue() const {
   std::lock_guard lock(mutex_);
   return dialogue_;
@@ -174,6 +179,12 @@ void FakeSmtpServer::Serve(FakeConnection& connection) {
   std::string line;
   while (ReadLine(connection, &line)) {
     Note("C: " + line);
+    std::function<void(const std::string&)> callback;
+    {
+      std::lock_guard lock(mutex_);
+      callback = on_command_;
+    }
+    if (callback) callback(line);
     if (!HandleCommand(connection, session, line)) break;
   }
   connection.Close();

@@ -83,6 +83,9 @@ class FakeSmtpServer {
   void AddRule(Rule rule);
   // Called in the server thread for every accepted message.
   void OnMessage(std::function<void(const Message&)> callback);
+  // Called in the server thread with every command line (outside the data
+  // and the AUTH dialogue), before it is answered.
+  void OnCommand(std::function<void(const std::string&)> callback);
 
   int port() const { return server_.port(); }
   void Stop() { server_.Stop(); }
@@ -124,6 +127,7 @@ class FakeSmtpServer {
   std::vector<Authentication> authentications_;     // guarded by mutex_
   std::vector<std::chrono::steady_clock::time_point> connect_times_;  // guarded by mutex_
   std::function<void(const Message&)> on_message_;  // guarded by mutex_
+  std::function<void(const std::string&)> on_command_;  // guarded by mutex_
   FakeServer server_;                               // last: its thread uses the above
 };
 
