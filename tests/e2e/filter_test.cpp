@@ -30,10 +30,7 @@ const std::string kMessage = kHeader + "Body line\n";
 const std::uint64_t kSize = FakePop3Server::StatedSize(kMessage);
 
 // The three-line block of a filter verdict for kMessage.
-std::string FilterBlock(std::string_view reason) {
-  return "\n\t\t\t\xC3 from: Anna Berg <anna@example.org>\n\t\t\t\xC3 Subject: " + kSubject +
-         "\n\t\t\t\xC0 Reason: " + std::string(reason);
-}
+std::string FilterBlock(std::string_view reason) { return VerdictBlock(kSubject, reason); }
 
 std::string FetchedLine() { return "  Message 1 <1@x>" + Block(kSubject); }
 

@@ -51,9 +51,7 @@ TEST(Pop3Faults, CopyCutShortLeavesNothing) {
     Lines commands = run.server.Commands();
     EXPECT_EQ(Lines(commands.begin(), commands.begin() + 5), kToFirstRetr);
     EXPECT_EQ(std::count(commands.begin(), commands.end(), "TOP 2 0"), 0);
-    ASSERT_GE(run.log.size(), 9u);
-    EXPECT_EQ(run.log[7], "? Connection lost");
-    EXPECT_EQ(run.log[8], "? Message 1 <1@x>" + Block());
+    EXPECT_TRUE(LoggedInOrder(run.log, {"? Connection lost", "? Message 1 <1@x>" + Block()}));
   }
 }
 
@@ -71,10 +69,8 @@ TEST(Pop3Faults, TrickledMessageIsCutAtItsBound) {
   EXPECT_TRUE(run.FetchedNames().empty());
   EXPECT_EQ(run.server.Mailbox().size(), 2u);
   EXPECT_EQ(run.server.Commands(), kToFirstRetr);
-  ASSERT_GE(run.log.size(), 10u);
-  EXPECT_EQ(run.log[7], "? Reply not complete within 4 seconds, connection given up");
-  EXPECT_EQ(run.log[8], "? Connection lost");
-  EXPECT_EQ(run.log[9], "? Message 1 <1@x>" + Block());
+  EXPECT_TRUE(LoggedInOrder(run.log, {"? Reply not complete within 4 seconds, connection given up",
+                                      "? Connection lost", "? Message 1 <1@x>" + Block()}));
 }
 
 // Killed in the middle of a copy, the program leaves no M????.MSG file.

@@ -24,9 +24,10 @@ const std::string kKillfile =
     "\"Wanted*\"\xAF"
     "RETR\r\n";
 
-std::string Block3(std::string_view subject, std::string_view reason) {
-  return "\n\t\t\t\xC3 from: Anna Berg <anna@example.org>\n\t\t\t\xC3 Subject: " +
-         std::string(subject) + "\n\t\t\t\xC0 Reason: " + std::string(reason);
+// The reason a verdict's log line gives: the rule as the killfile has it
+// (condition, 0xAF, action) and a blank.
+std::string Reason(std::string_view condition, std::string_view action) {
+  return std::string(condition) + "\xAF" + std::string(action) + " ";
 }
 
 std::string WithBody(std::string_view id, std::string_view subject, std::size_t body_bytes) {
@@ -63,20 +64,15 @@ TEST_F(Pop3Filter, VerdictsAreCarriedOut) {
   EXPECT_EQ(run_.server.Mailbox(),
             (Lines{Message("<2@x>", "Skip this"), Message("<3@x>", "Head only"),
                    WithBody("<5@x>", "Large other", 1200)}));
-  EXPECT_TRUE(run_.Logged("+ Loading Sortwarden Configuration"));
-  EXPECT_TRUE(run_.Logged("- Killing: <1@x>" + Block3("Spam offer",
-                                                      "\"Spam*\"\xAF"
-                                                      "DELE ")));
-  EXPECT_TRUE(run_.Logged("- Filter: <2@x>" + Block3("Skip this",
-                                                     "\"Skip*\"\xAF"
-                                                     "SKIP ")));
-  EXPECT_TRUE(run_.Logged("- Header: <3@x>" + Block3("Head only",
-                                                     "\"Head*\"\xAF"
-                                                     "HEAD ")));
-  // The filter sees the real size of a message.
-  EXPECT_TRUE(run_.Logged("- Filter: <5@x>" + Block3("Large other",
-                                                     "BYTES@1000\xAF"
-                                                     "SKIP ")));
+  for (const std::string& line : Lines{
+           "+ Loading Sortwarden Configuration",
+           "- Killing: <1@x>" + VerdictBlock("Spam offer", Reason("\"Spam*\"", "DELE")),
+           "- Filter: <2@x>" + VerdictBlock("Skip this", Reason("\"Skip*\"", "SKIP")),
+           "- Header: <3@x>" + VerdictBlock("Head only", Reason("\"Head*\"", "HEAD")),
+           // The filter sees the real size of a message.
+           "- Filter: <5@x>" + VerdictBlock("Large other", Reason("BYTES@1000", "SKIP")),
+       })
+    EXPECT_TRUE(run_.Logged(line)) << line;
 
   EXPECT_EQ(run_.SpoolNames(), (Lines{"M0000.MSG", "M0001.MSG", "M0002.MSG"}));
   // Without the host release the header-only stub is the header as it is.

@@ -12,6 +12,7 @@
 #include <string_view>
 #include <vector>
 
+#include "e2e/log_lines.h"
 #include "support/fake_pop3_server.h"
 #include "support/host_dir.h"
 
@@ -80,6 +81,13 @@ inline std::string Block(std::string_view subject = "Hello") {
          std::string(subject);
 }
 
+// The detail block of a filter verdict's log line for a message from Anna
+// Berg: the sender, the subject and the rule that decided.
+inline std::string VerdictBlock(std::string_view subject, std::string_view reason) {
+  return "\n\t\t\t\xC3 from: Anna Berg <anna@example.org>\n\t\t\t\xC3 Subject: " +
+         std::string(subject) + "\n\t\t\t\xC0 Reason: " + std::string(reason);
+}
+
 // A simple message with LF line ends.
 inline std::string Message(std::string_view id, std::string_view subject = "Hello",
                            std::string_view body = "Body line\n") {
@@ -126,9 +134,7 @@ class Pop3Run {
     return MaskReceivedTime(dir.Read("IN/" + std::string(name)));
   }
 
-  bool Logged(std::string_view line) const {
-    return std::find(log.begin(), log.end(), line) != log.end();
-  }
+  bool Logged(std::string_view line) const { return Contains(log, line); }
 
   HostDir dir;
   FakePop3Server server;

@@ -43,41 +43,69 @@ TEST(RunControl, UsageTextWithoutArgumentsOrWithAQuestionMark) {
   }
 }
 
-TEST(RunControl, NoActiveConnection) {
+// Short runs seen whole: what the console shows and every log line.
+struct WholeRunCase {
+  const char* name;
+  void (*prepare)(const HostDir& dir);
+  std::vector<std::string> args;
+  std::string console;
+  std::vector<std::string> log;  // the lines after the header
+};
+void PrintTo(const WholeRunCase& c, std::ostream* os) { *os << c.name; }
+
+class WholeRun : public testing::TestWithParam<WholeRunCase> {};
+
+TEST_P(WholeRun, ShowsAndLogsExactly) {
+  const WholeRunCase& c = GetParam();
   HostDir dir;
-  dir.Write("POSTIL.CFG", "$Pop3Server=\r\n");
-  dir.WriteNoConnectionMarker();
-  test::RunResult run = RunPostilIn(dir, {"POSTIL.CFG"});
+  c.prepare(dir);
+  test::RunResult run = RunPostilIn(dir, c.args);
   EXPECT_EQ(run.exit_code, 0);
-  EXPECT_EQ(run.console, kBanner);
-  EXPECT_EQ(LogLines(run.log),
-            (std::vector<std::string>{kHeader, "  hh:mm:ss  POSTIL   : no active connection!"}));
+  EXPECT_EQ(run.console, c.console);
+  std::vector<std::string> log = {kHeader};
+  log.insert(log.end(), c.log.begin(), c.log.end());
+  EXPECT_EQ(LogLines(run.log), log);
 }
 
-TEST(RunControl, MissingConfigurationFile) {
-  HostDir dir;
-  test::RunResult run = RunPostilIn(dir, {"NONE.CFG", "/NoSmtp"});
-  EXPECT_EQ(run.exit_code, 0);
-  EXPECT_EQ(run.console, kBanner + "\nError: Configurationfile 'NONE.CFG' not found!\n");
-  EXPECT_EQ(LogLines(run.log), (std::vector<std::string>{
-                                   kHeader,
-                                   "! hh:mm:ss  POSTIL   : POSTIL Error: 'NONE.CFG' not found!",
-                                   "  hh:mm:ss  POSTIL   : END",
-                               }));
-}
-
-TEST(RunControl, RunWithoutServers) {
-  HostDir dir;
-  dir.Write("POSTIL.CFG", "$Pop3Server=\r\n$SmtpServer=disabled\r\n");
-  test::RunResult run = RunPostilIn(dir, {"POSTIL.CFG"});
-  EXPECT_EQ(run.exit_code, 0);
-  EXPECT_EQ(run.console, kBanner);
-  EXPECT_EQ(LogLines(run.log), (std::vector<std::string>{
-                                   kHeader,
-                                   "  hh:mm:ss  POSTIL   : No Cps-Info available",
-                                   "  hh:mm:ss  POSTIL   : END",
-                               }));
-}
+INSTANTIATE_TEST_SUITE_P(
+    RunControl, WholeRun,
+    testing::Values(WholeRunCase{"NoActiveConnection",
+                                 [](const HostDir& dir) {
+                                   dir.Write("POSTIL.CFG", "$Pop3Server=\r\n");
+                                   dir.WriteNoConnectionMarker();
+                                 },
+                                 {"POSTIL.CFG"},
+                                 kBanner,
+                                 {"  hh:mm:ss  POSTIL   : no active connection!"}},
+                    WholeRunCase{"MissingConfigurationFile",
+                                 [](const HostDir&) {},
+                                 {"NONE.CFG", "/NoSmtp"},
+                                 kBanner + "\nError: Configurationfile 'NONE.CFG' not found!\n",
+                                 {"! hh:mm:ss  POSTIL   : POSTIL Error: 'NONE.CFG' not found!",
+                                  "  hh:mm:ss  POSTIL   : END"}},
+                    WholeRunCase{"WithoutServers",
+                                 [](const HostDir& dir) {
+                                   dir.Write("POSTIL.CFG",
+                                             "$Pop3Server=\r\n$SmtpServer=disabled\r\n");
+                                 },
+                                 {"POSTIL.CFG"},
+                                 kBanner,
+                                 {"  hh:mm:ss  POSTIL   : No Cps-Info available",
+                                  "  hh:mm:ss  POSTIL   : END"}},
+                    WholeRunCase{"DebugModeShowsTraceLevels",
+                                 [](const HostDir& dir) {
+                                   dir.Write("QV.BFG", "Pop3Server=\r\n");
+                                   dir.EnableDebug();
+                                 },
+                                 {"QV.BFG"},
+                                 kBanner,
+                                 {"  hh:mm:ss  POSTIL   : Debug-Mode activated",
+                                  "  hh:mm:ss  POSTIL   : Reading Quorvex's RFC/PPP Configuration",
+                                  "  hh:mm:ss  POSTIL #0: Console Starting ...",
+                                  "  hh:mm:ss  POSTIL #0: Console: Exit requested",
+                                  "  hh:mm:ss  POSTIL   : No Cps-Info available",
+                                  "  hh:mm:ss  POSTIL   : END"}}),
+    [](const testing::TestParamInfo<WholeRunCase>& info) { return info.param.name; });
 
 TEST(RunControl, ConfigurationFileNamesAreMatchedWithoutRegardToCase) {
   HostDir dir;
@@ -86,23 +114,6 @@ TEST(RunControl, ConfigurationFileNamesAreMatchedWithoutRegardToCase) {
   EXPECT_EQ(run.exit_code, 0);
   EXPECT_EQ(LogLines(run.log).back(), "  hh:mm:ss  POSTIL   : END");
   EXPECT_EQ(run.console, kBanner);
-}
-
-TEST(RunControl, DebugModeShowsTraceLevels) {
-  HostDir dir;
-  dir.Write("QV.BFG", "Pop3Server=\r\n");
-  dir.EnableDebug();
-  test::RunResult run = RunPostilIn(dir, {"QV.BFG"});
-  EXPECT_EQ(run.exit_code, 0);
-  EXPECT_EQ(LogLines(run.log), (std::vector<std::string>{
-                                   kHeader,
-                                   "  hh:mm:ss  POSTIL   : Debug-Mode activated",
-                                   "  hh:mm:ss  POSTIL   : Reading Quorvex's RFC/PPP Configuration",
-                                   "  hh:mm:ss  POSTIL #0: Console Starting ...",
-                                   "  hh:mm:ss  POSTIL #0: Console: Exit requested",
-                                   "  hh:mm:ss  POSTIL   : No Cps-Info available",
-                                   "  hh:mm:ss  POSTIL   : END",
-                               }));
 }
 
 TEST(RunControl, HeaderDateForms) {

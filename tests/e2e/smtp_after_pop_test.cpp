@@ -2,12 +2,12 @@
 // and a POP3 failure or a time-out keeps it from starting at all.
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <chrono>
-#include <mutex>
+#include <optional>
+#include <thread>
 
 #include "e2e/smtp_fixture.h"
-#include "support/fake_server.h"
+#include "support/fake_pop3_server.h"
 
 namespace postil::test {
 namespace {
@@ -16,53 +16,18 @@ using SteadyClock = std::chrono::steady_clock;
 
 const char kNormalFile[] = "From x\nFrom: a@example.org\nTo: b@example.net\n\nbody\n";
 
-// Just enough POP3 for a login on an empty mailbox. The STAT answer comes
-// late, so the login lasts longer than one poll of the wait.
-class MiniPop3 {
- public:
-  explicit MiniPop3(int greeting_delay_ms = 0)
-      : greeting_delay_ms_(greeting_delay_ms), server_([this](FakeConnection& c) { Serve(c); }) {}
-
-  int port() const { return server_.port(); }
-  int Connections() const { return server_.ConnectionCount(); }
-  std::optional<SteadyClock::time_point> LoginTime() const {
-    std::lock_guard lock(mutex_);
-    return login_;
-  }
-
- private:
-  void Serve(FakeConnection& c) {
-    c.Stall(greeting_delay_ms_);
-    c.SendLine("+OK ready");
-    std::string line;
-    while (c.ReadLine(&line) == FakeConnection::ReadResult::kLine) {
-      if (line.starts_with("USER")) {
-        c.SendLine("+OK");
-      } else if (line == "PASS secret") {
-        {
-          std::lock_guard lock(mutex_);
-          login_ = SteadyClock::now();
-        }
-        c.SendLine("+OK logged in");
-      } else if (line.starts_with("PASS")) {
-        c.SendLine("-ERR wrong password");
-      } else if (line == "STAT") {
-        c.Stall(300);
-        c.SendLine("+OK 0 0");
-      } else if (line == "QUIT") {
-        c.SendLine("+OK bye");
-        return;
-      } else {
-        c.SendLine("-ERR");
-      }
-    }
-  }
-
-  const int greeting_delay_ms_;
-  mutable std::mutex mutex_;
-  std::optional<SteadyClock::time_point> login_;  // guarded by mutex_
-  FakeServer server_;
-};
+// Makes the login on `pop3` come late, by `delay`, and its session last a
+// while after it (the STAT answer comes late), so the login is later than
+// any start the wait would allow and lasts longer than one poll of it.
+// `*login` gets the moment the password was accepted; read it after Stop().
+void SlowLogin(FakePop3Server& pop3, std::chrono::milliseconds delay,
+               std::optional<SteadyClock::time_point>* login) {
+  pop3.SetCommandHook([delay, login](const std::string& command) {
+    if (command.starts_with("USER ")) std::this_thread::sleep_for(delay);
+    if (command == "PASS secret") *login = SteadyClock::now();
+    if (command == "STAT") std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  });
+}
 
 std::vector<std::string> WaitLines(int time_out) {
   return {"  Smtp After Pop3 enabled",
@@ -88,7 +53,7 @@ TEST(SmtpAfterPop, TimeOutKeepsTheSmtpSideFromStarting) {
 }
 
 TEST(SmtpAfterPop, Pop3LoginErrorGivesExitCode3) {
-  MiniPop3 pop3;
+  FakePop3Server pop3({});  // an empty mailbox
   SmtpRun run;
   run.pop3_server = "127.0.0.1";
   run.pop3_port = pop3.port();
@@ -96,7 +61,7 @@ TEST(SmtpAfterPop, Pop3LoginErrorGivesExitCode3) {
   run.Configure({"$SmtpAfterPop=on", "$SmtpAfterPopTimeOut=10"});
   run.Outgoing("M0001.OUT", kNormalFile);
   RunResult result = run.Run();
-  if (pop3.Connections() == 0) GTEST_SKIP() << "the POP3 worker does not log in yet";
+  EXPECT_EQ(pop3.ConnectionCount(), 1);
   EXPECT_EQ(result.exit_code, 3) << result.log;
   EXPECT_TRUE(Contains(run.smtp_log, "? Error during Pop3 Authentification")) << result.log;
   EXPECT_EQ(run.server.ConnectionCount(), 0);
@@ -104,7 +69,9 @@ TEST(SmtpAfterPop, Pop3LoginErrorGivesExitCode3) {
 }
 
 TEST(SmtpAfterPop, SendsOnlyAfterTheLoginAndTheDelay) {
-  MiniPop3 pop3(/*greeting_delay_ms=*/500);
+  FakePop3Server pop3({});  // an empty mailbox
+  std::optional<SteadyClock::time_point> login;
+  SlowLogin(pop3, std::chrono::milliseconds(500), &login);
   SmtpRun run;
   run.pop3_server = "127.0.0.1";
   run.pop3_port = pop3.port();
@@ -112,14 +79,14 @@ TEST(SmtpAfterPop, SendsOnlyAfterTheLoginAndTheDelay) {
   run.dir.EnableDebug();
   run.Outgoing("M0001.OUT", kNormalFile);
   RunResult result = run.Run();
-  if (pop3.Connections() == 0) GTEST_SKIP() << "the POP3 worker does not log in yet";
+  pop3.Stop();
   EXPECT_EQ(result.exit_code, 0) << result.log;
   EXPECT_TRUE(Contains(run.smtp_log, "  1 second(s) delay after Pop3 Authentification ..."))
       << result.log;
   auto connects = run.server.ConnectTimes();
   ASSERT_EQ(connects.size(), 1u);
-  ASSERT_TRUE(pop3.LoginTime());
-  EXPECT_GE(connects[0] - *pop3.LoginTime(), std::chrono::milliseconds(1000));
+  ASSERT_TRUE(login);
+  EXPECT_GE(connects[0] - *login, std::chrono::milliseconds(1000));
   EXPECT_FALSE(run.Kept("M0001.OUT"));
 }
 

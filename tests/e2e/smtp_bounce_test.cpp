@@ -9,20 +9,6 @@ namespace {
 
 using Fault = FakeSmtpServer::Fault;
 
-const char kBatchedFile[] =
-    "HELO host.example\n"
-    "MAIL FROM:<anna@example.org>\n"
-    "RCPT TO:<bob@example.net>\n"
-    "RCPT TO:<carl@example.net>\n"
-    "DATA\n"
-    "Subject: b\n"
-    "\n"
-    "body\n"
-    ".\n"
-    "QUIT\n";
-
-const char kRefusal[] = "550 5.1.1 <carl@example.net>: Recipient address rejected";
-
 TEST(SmtpBounce, RefusedRecipientBouncesToTheSenderAndResets) {
   SmtpRun run;
   run.server.AddRule({"RCPT TO:<carl@example.net>", {kRefusal}});
@@ -36,29 +22,15 @@ TEST(SmtpBounce, RefusedRecipientBouncesToTheSenderAndResets) {
             (std::vector<std::string>{"HELO host.example", "MAIL FROM:<anna@example.org>",
                                       "RCPT TO:<bob@example.net>", "RCPT TO:<carl@example.net>",
                                       "RSET", "QUIT"}));
-  auto refused = std::find(run.smtp_log.begin(), run.smtp_log.end(), std::string("? ") + kRefusal);
-  ASSERT_NE(refused, run.smtp_log.end()) << result.log;
-  EXPECT_EQ(std::vector<std::string>(refused, refused + 4),
+  EXPECT_EQ(LogFrom(run.smtp_log, std::string("? ") + kRefusal, 4),
             (std::vector<std::string>{std::string("? ") + kRefusal, "  Reset Connection",
-                                      "  250 2.0.0 Ok", "? Error sending: OUT\\M0001.OUT"}));
+                                      "  250 2.0.0 Ok", "? Error sending: OUT\\M0001.OUT"}))
+      << result.log;
 
   // No POP3 directory was selected: the bounce lands in the working
   // directory. The lines end with CR LF, as no message was scanned.
   ASSERT_TRUE(run.dir.Exists("M0000.MSG")) << result.log;
-  const std::string rule(70, '-');
-  EXPECT_EQ(MaskLocalMailStamps(run.dir.Read("M0000.MSG")),
-            "HELO 127.0.0.1\r\n"
-            "RCPT TO: anna@example.org\r\n"
-            "DATA\r\n"
-            "<date>\r\n"
-            "To: anna@example.org\r\n"
-            "From: mailer-daemon@localhost (QUIL v1.99g)\r\n"
-            "Subject: Error Sending Message \r\n"
-            "<id>\r\n"
-            "\r\n"
-            "\r\n"
-            "\nSmtp-Server: 127.0.0.1\n\n\n" +
-                rule + "\n" + kRefusal + "\n" + rule + "\n\n\n\r\n.\r\nQUIT\r\n");
+  EXPECT_EQ(MaskLocalMailStamps(run.dir.Read("M0000.MSG")), Bounce("anna@example.org", kRefusal));
 }
 
 // The next file's transaction starts clean after a refused one, also for a
@@ -78,12 +50,10 @@ TEST(SmtpBounce, RefusedNormalFileIsResetBeforeTheNextFile) {
                                       "RCPT TO:<nobody@example.net>", "RSET",
                                       "MAIL FROM:<a@example.org>", "RCPT TO:<bob@example.net>",
                                       "DATA", ".", "QUIT"}));
-  auto refused = std::find(run.smtp_log.begin(), run.smtp_log.end(),
-                           "? RCPT TO:<nobody@example.net>");
-  ASSERT_NE(refused, run.smtp_log.end()) << result.log;
-  EXPECT_EQ(std::vector<std::string>(refused, refused + 4),
+  EXPECT_EQ(LogFrom(run.smtp_log, "? RCPT TO:<nobody@example.net>", 4),
             (std::vector<std::string>{"? RCPT TO:<nobody@example.net>", "? 550 5.1.1 unknown user",
-                                      "  Reset Connection", "  250 2.0.0 Ok"}));
+                                      "  Reset Connection", "  250 2.0.0 Ok"}))
+      << result.log;
   // A normal file gets no bounce.
   EXPECT_FALSE(run.dir.Exists("M0000.MSG"));
 }

@@ -1,6 +1,6 @@
 // What the SMTP end-to-end tests share: a host directory with a
 // configuration for one fake SMTP server, outgoing spool files, the run of
-// the real binary, and the SMTP worker's log lines.
+// the real binary, the SMTP worker's log lines and the bounce it writes.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -10,6 +10,7 @@
 #include <string_view>
 #include <vector>
 
+#include "e2e/log_lines.h"
 #include "support/fake_smtp_server.h"
 #include "support/host_dir.h"
 
@@ -27,16 +28,42 @@ inline std::vector<std::string> SmtpLogLines(std::string_view log) {
   return lines;
 }
 
-inline bool Contains(const std::vector<std::string>& lines, std::string_view line) {
-  return std::find(lines.begin(), lines.end(), line) != lines.end();
-}
-
 // Date and Message-ID of a locally written mail depend on the moment: they
 // are checked for their form and replaced by fixed marks.
 inline std::string MaskLocalMailStamps(const std::string& mail) {
   static const std::regex kDate(R"(Date: \d\d [A-Z][a-z][a-z] \d{4} \d\d:\d\d:\d\d( [+-]\d{4})?)");
   static const std::regex kId(R"(Message-ID: \d+(\.\d+)?\d\d-\d\d-\d{4}@postil\.local)");
   return std::regex_replace(std::regex_replace(mail, kDate, "<date>"), kId, "<id>");
+}
+
+// A batched spool file of one message to two recipients, with a data line
+// that must be dot-stuffed and a signature separator without its blank.
+inline constexpr char kBatchedFile[] =
+    "HELO host.example\n"
+    "MAIL FROM:<anna@example.org>\n"
+    "RCPT TO:<bob@example.net>\n"
+    "RCPT TO:<carl@example.net>\n"
+    "DATA\n"
+    "From: Anna <anna@example.org>\n"
+    "X-Mailer: Quorvex 3.30\n"
+    "Subject: b\n"
+    "\n"
+    "..dotted\n"
+    "--\n"
+    ".\n"
+    "QUIT\n";
+
+// A refusal of the second recipient of kBatchedFile, as a server words it.
+inline constexpr char kRefusal[] = "550 5.1.1 <carl@example.net>: Recipient address rejected";
+
+// The bounce to `recipient` for `refusal`, after MaskLocalMailStamps.
+inline std::string Bounce(std::string_view recipient, std::string_view refusal) {
+  const std::string rule(70, '-');
+  return "HELO 127.0.0.1\r\nRCPT TO: " + std::string(recipient) +
+         "\r\nDATA\r\n<date>\r\nTo: " + std::string(recipient) +
+         "\r\nFrom: mailer-daemon@localhost (QUIL v1.99g)\r\n"
+         "Subject: Error Sending Message \r\n<id>\r\n\r\n\r\n\nSmtp-Server: 127.0.0.1\n\n\n" +
+         rule + "\n" + std::string(refusal) + "\n" + rule + "\n\n\n\r\n.\r\nQUIT\r\n";
 }
 
 class SmtpRun {

@@ -117,21 +117,6 @@ INSTANTIATE_TEST_SUITE_P(
                    "From: a@b.example\r\nTo: c@d.example\r\n..odd\r\n\r\nab\0c\r\n.\r\n"s}),
     [](const testing::TestParamInfo<NormalCase>& info) { return info.param.name; });
 
-const char kBatchedFile[] =
-    "HELO host.example\n"
-    "MAIL FROM:<anna@example.org>\n"
-    "RCPT TO:<bob@example.net>\n"
-    "RCPT TO:<carl@example.net>\n"
-    "DATA\n"
-    "From: Anna <anna@example.org>\n"
-    "X-Mailer: Quorvex 3.30\n"
-    "Subject: b\n"
-    "\n"
-    "..dotted\n"
-    "--\n"
-    ".\n"
-    "QUIT\n";
-
 TEST(BatchedSpoolFile, ReplaysTheCommandsWithTheEnvelopeRules) {
   SmtpRun run;
   run.Configure({"$SmtpEnvelope=env@envelope.example", "$SmtpRedirect=me@redirect.example"});
@@ -218,10 +203,10 @@ TEST(OutgoingSpool, UnknownFormatBeepsPausesAndStays) {
   EXPECT_EQ(result.exit_code, 0) << result.log;
   EXPECT_TRUE(run.Kept("M0001.OUT"));
   EXPECT_FALSE(run.Kept("M0002.OUT"));
-  auto unknown = std::find(run.smtp_log.begin(), run.smtp_log.end(),
-                           "? Mode: unknown Format of Spoolfile");
-  ASSERT_NE(unknown, run.smtp_log.end()) << result.log;
-  EXPECT_EQ(*(unknown + 1), "? Error sending: OUT\\M0001.OUT");
+  EXPECT_EQ(LogFrom(run.smtp_log, "? Mode: unknown Format of Spoolfile", 2),
+            (std::vector<std::string>{"? Mode: unknown Format of Spoolfile",
+                                      "? Error sending: OUT\\M0001.OUT"}))
+      << result.log;
   EXPECT_EQ(run.server.Messages().size(), 1u);
 }
 
