@@ -1,4 +1,4 @@
-#include "config/config_loader.h"
+#include "app/configuration_load.h"
 
 #include <gtest/gtest.h>
 
@@ -14,13 +14,14 @@ class ConfigLoaderTest : public ::testing::Test {
   Config Load(const std::string& name, const std::string& text) {
     dir_.Write(name, text);
     Config config;
-    LoadConfiguration(state_, dir_.PathOf(name), &config);
+    LoadConfiguration(state_, dir_.PathOf(name), &config, &rules_);
     return config;
   }
 
   test::HostDir dir_;
   test::FixedClock clock_{test::SampleTime()};
   RunState state_{clock_};
+  RuleTable rules_;
 };
 
 TEST_F(ConfigLoaderTest, ModuleStyleDefaults) {
@@ -63,7 +64,7 @@ TEST_F(ConfigLoaderTest, KeyStyleFollowsTheFileName) {
 TEST_F(ConfigLoaderTest, ADotInADirectoryHidesTheBoxExtension) {
   dir_.Write("sub.dir/QV.BFG", "SmtpServer=bare\r\n");
   Config config;
-  LoadConfiguration(state_, dir_.PathOf("sub.dir/QV.BFG"), &config);
+  LoadConfiguration(state_, dir_.PathOf("sub.dir/QV.BFG"), &config, &rules_);
   // The name is split at its first "."; only a second part of "BFG" counts.
   EXPECT_FALSE(config.HostBoxMode);
   EXPECT_EQ(config.SmtpServer, "");
@@ -104,7 +105,7 @@ TEST_F(ConfigLoaderTest, LoadingClearsFieldsAndFlags) {
 
 TEST_F(ConfigLoaderTest, MissingFileLoadsNothing) {
   Config config;
-  LoadConfiguration(state_, dir_.PathOf("NONE.CFG"), &config);
+  LoadConfiguration(state_, dir_.PathOf("NONE.CFG"), &config, &rules_);
   EXPECT_EQ(config.Pop3Port, "");  // no defaults either
   EXPECT_EQ(config.ProductTag, "");
 }

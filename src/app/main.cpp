@@ -1,7 +1,7 @@
 #include <iostream>
 #include <string>
 
-#include "core/run_control.h"
+#include "app/run_control.h"
 #include "platform/clock.h"
 
 int main(int argc, char** argv) {

@@ -1,13 +1,14 @@
-#include "core/run_control.h"
+#include "app/run_control.h"
 
 #include <atomic>
 #include <string>
 #include <thread>
 
 #include "config/config.h"
-#include "config/config_loader.h"
+#include "app/configuration_load.h"
 #include "console/console_session.h"
 #include "console/panel_texts.h"
+#include "core/host_files.h"
 #include "core/run_state.h"
 #include "platform/files.h"
 #include "pop3/pop3_stores.h"
@@ -74,7 +75,8 @@ void ApplySwitches(RunState& state, std::string_view tail) {
 }
 
 // Start-up steps 13 to 18, the run loop and shut-down steps 1 to 6.
-void RunThreads(RunState& state, const Config& config, ConsoleSession& console) {
+void RunThreads(RunState& state, const Config& config, const RuleTable& rules,
+                ConsoleSession& console) {
   console.SaveScreen();
   std::thread screen([&] { console.StatusScreenThread(config); });
   platform::SleepMilliseconds(kStartPauseMs);
@@ -85,7 +87,7 @@ void RunThreads(RunState& state, const Config& config, ConsoleSession& console) 
 
   WorkerThread pop3;
   WorkerThread smtp;
-  pop3.Start([&] { Pop3Worker(state, config, stores); });
+  pop3.Start([&] { Pop3Worker(state, config, rules, stores); });
   platform::SleepMilliseconds(kStartPauseMs);
   if (SmtpAfterPopWait(state, config)) smtp.Start([&] { SmtpWorker(state, config); });
 
@@ -124,9 +126,10 @@ int RunPostil(std::string_view command_tail, std::ostream& out, const platform::
   }
   ApplySwitches(state, command_tail);
   std::string config_name = FirstWord(command_tail);
-  state.log.SetupLog();
+  state.log.SetupLog(HostLogDirectory());
 
   Config config;
+  RuleTable rules;
   if (platform::FileExists("ZDial.No")) {
     state.log.WriteLog("no active connection!", kMainThread, 0);
   } else if (!platform::FileExists(config_name)) {
@@ -135,8 +138,8 @@ int RunPostil(std::string_view command_tail, std::ostream& out, const platform::
                        kMainThread, 1);
     state.log.WriteLog("END", kMainThread, 0);
   } else {
-    LoadConfiguration(state, config_name, &config);
-    RunThreads(state, config, console);
+    LoadConfiguration(state, config_name, &config, &rules);
+    RunThreads(state, config, rules, console);
   }
 
   state.log.CloseLogs();

@@ -5,8 +5,6 @@
 
 #include <string>
 
-#include "filter/rule_table.h"
-
 namespace postil {
 
 struct Config {
@@ -38,12 +36,11 @@ struct Config {
   int SmtpAfterPopDelay = 0;
   std::string PPP_Killfile;
 
-  // Results of loading.
+  // Results of loading, set by the run control.
   bool HostBoxMode = false;   // read in the host's box-file style (bare keys)
   int HostRelease = 0;        // > 0: the host supports message requests
-  bool FilterActive = false;  // the killfile was loaded
+  bool FilterActive = false;  // the killfile was loaded (its rules are beside the record)
   std::string ProductTag;     // "QUIL+" or "QUIL"; empty when nothing was loaded
-  RuleTable Rules;            // the killfile's rules when FilterActive
 };
 
 // The fixed local recipient of inbound spool files when Pop3Envelope is unset.

@@ -2,20 +2,14 @@
 
 #include <array>
 #include <string>
+#include <vector>
 
 #include "config/accounts.h"
-#include "config/data_file.h"
 #include "config/lookup_setting.h"
-#include "core/host_files.h"
-#include "core/run_state.h"
-#include "filter/killfile.h"
 #include "text/cp437_case.h"
 
 namespace postil {
 namespace {
-
-// Only the start of the configuration file is ever looked at.
-constexpr std::size_t kConfigBytes = 8012;
 
 enum class Style { kAny, kBoxFileOnly };
 
@@ -66,6 +60,41 @@ const std::array<RangeCheck, 5> kRangeChecks = {{
     {&Config::SmtpTimeOut, "SmtpTimeOut", 0, kMaxTimeOut},
 }};
 
+std::string Lookup(std::string_view text, std::string_view name, std::string_view default_value,
+                   bool box_file) {
+  std::string key = "$" + std::string(name) + "=";
+  return LookupSetting(text, key, default_value, box_file);
+}
+
+std::string OutOfRangeText(std::string_view name, std::string_view value) {
+  return "Configuration: " + std::string(name) + " value " + std::string(value) +
+         " out of range, default used";
+}
+
+// A number that does not fit its setting would wrap into another port or
+// time-out; say so once, the account then uses the setting's default.
+void ReportOutOfRange(const Config& config, std::vector<std::string>* notes) {
+  for (const RangeCheck& check : kRangeChecks) {
+    const std::string& list = config.*check.member;
+    for (int i = 1; i <= AccountCount(list); ++i) {
+      std::string word = AccountWord(list, i, Fallback::kNone);
+      double value = NumericValue(word);
+      if (value < static_cast<double>(check.min) || value > static_cast<double>(check.max))
+        notes->push_back(OutOfRangeText(check.name, word));
+    }
+  }
+}
+
+int SmallNumber(std::string_view name, const std::string& text, int fallback,
+                std::vector<std::string>* notes) {
+  double value = NumericValue(text);
+  if (value >= -32768 && value <= 32767) return static_cast<int>(value);
+  notes->push_back(OutOfRangeText(name, text));
+  return fallback;
+}
+
+}  // namespace
+
 bool IsBoxFileName(std::string_view file_name) {
   std::size_t first_dot = file_name.find('.');
   if (first_dot == std::string_view::npos) return false;
@@ -73,85 +102,24 @@ bool IsBoxFileName(std::string_view file_name) {
   return UpperCase(second.substr(0, second.find('.'))) == "BFG";
 }
 
-std::string Lookup(std::string_view text, std::string_view name, std::string_view default_value,
-                   bool box_file) {
-  std::string key = "$" + std::string(name) + "=";
-  return LookupSetting(text, key, default_value, box_file);
-}
-
-// A number that does not fit its setting would wrap into another port or
-// time-out; say so once, the account then uses the setting's default.
-void ReportOutOfRange(RunState& state, const Config& config) {
-  for (const RangeCheck& check : kRangeChecks) {
-    const std::string& list = config.*check.member;
-    for (int i = 1; i <= AccountCount(list); ++i) {
-      std::string word = AccountWord(list, i, Fallback::kNone);
-      double value = NumericValue(word);
-      if (value < static_cast<double>(check.min) || value > static_cast<double>(check.max))
-        state.log.WriteLog("Configuration: " + std::string(check.name) + " value " + word +
-                               " out of range, default used",
-                           kMainThread, 1);
-    }
-  }
-}
-
-int SmallNumber(RunState& state, std::string_view name, const std::string& text, int fallback) {
-  double value = NumericValue(text);
-  if (value >= -32768 && value <= 32767) return static_cast<int>(value);
-  state.log.WriteLog("Configuration: " + std::string(name) + " value " + text +
-                         " out of range, default used",
-                     kMainThread, 1);
-  return fallback;
-}
-
-void LoadKillfileSetting(RunState& state, Config* config) {
-  if (config->PPP_Killfile.empty() || !config->HostBoxMode) return;
-  if (LoadKillfile(state, config->PPP_Killfile, &config->Rules)) {
-    config->FilterActive = true;
-    state.log.WriteLog("Loading Sortwarden Configuration", kPop3Thread, 6);
-  } else {
-    state.log.WriteLog("Sortwarden Configuration not found", kPop3Thread, 6);
-  }
-}
-
-}  // namespace
-
-void LoadConfiguration(RunState& state, std::string_view file_name, Config* config) {
-  platform::InputFile file;
-  if (!OpenDataFile(state, &file, file_name, kMainThread)) return;
-  std::string text(kConfigBytes, '\0');
-  std::int64_t got = file.Read(text.data(), text.size());
-  file.Close();
-  text.resize(got > 0 ? static_cast<std::size_t>(got) : 0);
+std::vector<std::string> ParseConfiguration(std::string_view file_text, bool box_mode,
+                                            Config* config) {
+  std::string text(file_text.substr(0, kConfigBytes));
   text += "\r\n";
-
-  config->HostBoxMode = IsBoxFileName(file_name);
-  if (config->HostBoxMode)
-    state.log.WriteLog("Reading Quorvex's RFC/PPP Configuration", kMainThread, 255);
-
+  config->HostBoxMode = box_mode;
   for (const TextSetting& setting : kTextSettings) {
-    if (setting.style == Style::kBoxFileOnly && !config->HostBoxMode) continue;
-    config->*setting.member = Lookup(text, setting.name, setting.default_value, config->HostBoxMode);
+    if (setting.style == Style::kBoxFileOnly && !box_mode) continue;
+    config->*setting.member = Lookup(text, setting.name, setting.default_value, box_mode);
   }
-  config->SmtpAfterPop = IsYesWord(Lookup(text, "SmtpAfterPop", "", config->HostBoxMode));
+  std::vector<std::string> notes;
+  config->SmtpAfterPop = IsYesWord(Lookup(text, "SmtpAfterPop", "", box_mode));
   config->SmtpAfterPopTimeOut = SmallNumber(
-      state, "SmtpAfterPopTimeOut", Lookup(text, "SmtpAfterPopTimeOut", "10", config->HostBoxMode), 10);
+      "SmtpAfterPopTimeOut", Lookup(text, "SmtpAfterPopTimeOut", "10", box_mode), 10, &notes);
   config->SmtpAfterPopDelay = SmallNumber(
-      state, "SmtpAfterPopDelay", Lookup(text, "SmtpAfterPopDelay", "1", config->HostBoxMode), 1);
-  ReportOutOfRange(state, *config);
-
-  state.Pop3SentRcvdField.Set("");
-  state.Pop3InfoField.Set("");
-  state.SmtpSentRcvdField.Set("");
-  state.SmtpInfoField.Set("");
-  state.Pop3ErrorFlag = false;
-  state.SmtpErrorFlag = false;
-
-  config->PPP_Killfile = Lookup(text, "PPP_Killfile", "", config->HostBoxMode);
-  LoadKillfileSetting(state, config);
-
-  config->HostRelease = DetectHostRelease(state);
-  config->ProductTag = config->HostRelease > 0 ? "QUIL+" : "QUIL";
+      "SmtpAfterPopDelay", Lookup(text, "SmtpAfterPopDelay", "1", box_mode), 1, &notes);
+  ReportOutOfRange(*config, &notes);
+  config->PPP_Killfile = Lookup(text, "PPP_Killfile", "", box_mode);
+  return notes;
 }
 
 }  // namespace postil

@@ -1,19 +1,28 @@
-// Reading the configuration file named on the command line into the
-// configuration record. Called once by main before any worker starts.
+// Parsing the text of the configuration file named on the command line into
+// the configuration record. Pure: the run control reads the file and does
+// what the settings ask for (killfile, host release, log lines).
 #pragma once
 
+#include <cstddef>
+#include <string>
 #include <string_view>
+#include <vector>
 
 #include "config/config.h"
 
 namespace postil {
 
-struct RunState;
+// Only the start of the configuration file is ever looked at.
+inline constexpr std::size_t kConfigBytes = 8012;
 
-// Fills `config` from the file (module style with "$" keys, or a host box
-// file ending in .BFG with bare keys), loads the killfile and detects the
-// host release. Blanks the four status fields and clears both error flags.
-// A file that cannot be opened leaves every setting empty (logged).
-void LoadConfiguration(RunState& state, std::string_view file_name, Config* config);
+// A name whose part after the first "." is "BFG" (any case) is a host box
+// file with bare keys; any other name is the module's own "$" style.
+bool IsBoxFileName(std::string_view file_name);
+
+// Fills the settings of `config` (and HostBoxMode) from the first
+// kConfigBytes of `text`, in the key style `box_mode` says. Returns one log
+// text for every number that does not fit its setting, in the order found.
+std::vector<std::string> ParseConfiguration(std::string_view text, bool box_mode,
+                                            Config* config);
 
 }  // namespace postil

@@ -5,26 +5,12 @@
 #include <cstdlib>
 
 #include "text/cp437_case.h"
+#include "text/text_helpers.h"
 
 namespace postil {
 namespace {
 
 constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
-
-std::string_view Trim(std::string_view text) {
-  while (!text.empty() && text.front() == ' ') text.remove_prefix(1);
-  while (!text.empty() && text.back() == ' ') text.remove_suffix(1);
-  return text;
-}
-
-std::string WithoutCr(std::string_view line) {
-  std::string out;
-  out.reserve(line.size());
-  for (char c : line) {
-    if (c != '\r') out += c;
-  }
-  return out;
-}
 
 bool IsOneOf(std::string_view value, std::initializer_list<std::string_view> words) {
   std::string lower = LowerCase(value);
@@ -46,7 +32,7 @@ std::string LookupSetting(std::string_view text, std::string_view key,
   std::size_t start = 0;
   for (std::size_t lf = text.find('\n'); lf != std::string_view::npos;
        start = lf + 1, lf = text.find('\n', start)) {
-    std::string line = WithoutCr(text.substr(start, lf - start));
+    std::string line = Without(text.substr(start, lf - start), '\r');
     std::size_t separator = line.find_first_of(":=");
     if (separator == std::string::npos) continue;
     // Only the key part is rewritten, so a value keeps its own ":" and "=".
@@ -55,7 +41,7 @@ std::string LookupSetting(std::string_view text, std::string_view key,
     head += '=';
     std::string rewritten = UpperCase(head + line.substr(separator + 1));
     if (rewritten.compare(0, wanted.size(), wanted) != 0) continue;
-    std::string_view value = Trim(std::string_view(line).substr(separator + 1));
+    std::string_view value = TrimBlanks(std::string_view(line).substr(separator + 1));
     return value.empty() ? std::string(default_value) : std::string(value);
   }
   return std::string(default_value);
@@ -70,7 +56,7 @@ bool IsOffWord(std::string_view value) {
 }
 
 std::optional<double> LeadingNumber(std::string_view text) {
-  while (!text.empty() && text.front() == ' ') text.remove_prefix(1);
+  text = TrimLeadingBlanks(text);
   std::size_t end = 0;
   if (end < text.size() && (text[end] == '+' || text[end] == '-')) ++end;
   bool digits = false;

@@ -1,13 +1,13 @@
 #include "console/key_decoder.h"
 
+#include "text/text_helpers.h"
+
 namespace postil {
 namespace {
 
 constexpr unsigned char kEsc = 0x1B;
 constexpr unsigned char kCtrlA = 0x01;
 constexpr unsigned char kCtrlB = 0x02;
-
-bool IsControl(unsigned char byte) { return byte < 0x20 || byte == 0x7F; }
 
 }  // namespace
 
@@ -49,7 +49,7 @@ void KeyDecoder::Take(unsigned char byte, long long now_ms, std::vector<Key>* ke
       return;
     case State::kSingleShift:
       state_ = State::kGround;
-      if (IsControl(byte)) Take(byte, now_ms, keys);
+      if (IsControlByte(byte)) Take(byte, now_ms, keys);
       return;
   }
 }
@@ -63,7 +63,7 @@ void KeyDecoder::TakeAfterEscape(unsigned char byte, long long now_ms, std::vect
     sequence_length_ = 0;
   } else if (byte == 'O') {
     state_ = State::kSingleShift;
-  } else if (IsControl(byte)) {
+  } else if (IsControlByte(byte)) {
     // A control byte right after Esc is a key of its own (Esc Esc, Esc Ctrl+A).
     keys->push_back(Key::kEscape);
     Take(byte, now_ms, keys);

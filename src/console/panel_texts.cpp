@@ -1,9 +1,9 @@
 #include "console/panel_texts.h"
 
 #include <algorithm>
-#include <cstdio>
 
 #include "core/run_state.h"
+#include "text/date_address.h"
 
 namespace postil {
 namespace {
@@ -30,11 +30,8 @@ std::string WithThousands(std::uint64_t value) {
 
 std::string OnlineClockText(double start, double now) {
   double elapsed = std::clamp(ElapsedSeconds(start, now), 0.0, static_cast<double>(kLongestClock));
-  auto seconds = static_cast<long long>(elapsed);
-  char text[32];
-  std::snprintf(text, sizeof text, "%02lld:%02lld:%02lld", seconds / 3600, seconds % 3600 / 60,
-                seconds % 60);
-  return text;
+  auto seconds = static_cast<int>(elapsed);
+  return ClockText(seconds / 3600, seconds % 3600 / 60, seconds % 60);
 }
 
 std::string TransferRateText(std::uint64_t total_bytes, double start, double now) {

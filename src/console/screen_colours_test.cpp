@@ -46,7 +46,7 @@ class ColourFileTest : public ::testing::Test {
     std::filesystem::current_path(dir_.path());
     dir_.EnableDebug();
     ::setenv("QV", dir_.PathOf("qv").c_str(), 1);
-    state_.log.SetupLog();
+    state_.log.SetupLog(std::nullopt);
   }
   void TearDown() override { ::unsetenv("QV"); }
   std::string Log() {

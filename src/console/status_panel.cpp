@@ -66,6 +66,15 @@ std::string Fitted(std::string text, std::size_t width) {
   return text;
 }
 
+// A sent/received field whose text begins with its progress tag shows the
+// progress figure in its place.
+template <typename Field, typename Progress>
+std::string ShownField(const Field& field, std::string_view progress_tag, Progress progress) {
+  std::string text = field.Get();
+  if (text.starts_with(progress_tag)) return Fitted(progress(), Field::kWidth);
+  return text;
+}
+
 struct KillKey {
   Key key;
   bool pop3;
@@ -124,34 +133,32 @@ void StatusPanel::DrawValues() {
 }
 
 void StatusPanel::DrawPop3Values() {
-  Mark(3, kMarkColumn, state_.Pop3Connected);
-  Mark(4, kMarkColumn, state_.Pop3ErrorFlag);
+  DrawWorkerRows(3, state_.Pop3Connected, state_.Pop3ErrorFlag, state_.Pop3ServerName.Get());
   if (state_.MailMark) screen_.PrintAt(top_ + 11, kMailColumn, "[Mail]", kMailAttribute);
   if (state_.KillCount > 0) screen_.PrintAt(top_ + 11, kKillColumn, "[Kill]", kKillAttribute);
   Mark(12, kSwitchColumn, state_.KeepOnServerMark);
-  Value(3, kFieldColumn, Fitted(state_.Pop3ServerName.Get(), kServerWidth));
-  std::string sent_received = state_.Pop3SentRcvdField.Get();
-  if (sent_received.starts_with(kReceiveProgressTag)) {
-    sent_received = Fitted(
-        ReceiveProgressText(state_.MessageBytesReceived, state_.MessageSize, state_.MailboxSize),
-        state_.Pop3SentRcvdField.kWidth);
-  }
-  Value(4, kFieldColumn, sent_received);
+  Value(4, kFieldColumn, ShownField(state_.Pop3SentRcvdField, kReceiveProgressTag, [&] {
+          return ReceiveProgressText(state_.MessageBytesReceived, state_.MessageSize,
+                                     state_.MailboxSize);
+        }));
   Value(5, kFieldColumn, state_.Pop3InfoField.Get());
 }
 
 void StatusPanel::DrawSmtpValues() {
-  Mark(7, kMarkColumn, state_.SmtpConnected);
-  Mark(8, kMarkColumn, state_.SmtpErrorFlag);
+  DrawWorkerRows(7, state_.SmtpConnected, state_.SmtpErrorFlag, state_.SmtpServerName.Get());
   Mark(11, kSwitchColumn, config_.SmtpAfterPop);
-  Value(7, kFieldColumn, Fitted(state_.SmtpServerName.Get(), kServerWidth));
-  std::string sent_received = state_.SmtpSentRcvdField.Get();
-  if (sent_received.starts_with(kSendProgressTag)) {
-    sent_received = Fitted(SendProgressText(state_.SentBytes, state_.SpoolFileSize),
-                           state_.SmtpSentRcvdField.kWidth);
-  }
-  Value(8, kFieldColumn, sent_received);
+  Value(8, kFieldColumn, ShownField(state_.SmtpSentRcvdField, kSendProgressTag, [&] {
+          return SendProgressText(state_.SentBytes, state_.SpoolFileSize);
+        }));
   Value(9, kFieldColumn, state_.SmtpInfoField.Get());
+}
+
+// The marks beside a worker's server and sent/received rows, and its server.
+void StatusPanel::DrawWorkerRows(int row_offset, bool connected, bool error,
+                                 const std::string& server) {
+  Mark(row_offset, kMarkColumn, connected);
+  Mark(row_offset + 1, kMarkColumn, error);
+  Value(row_offset, kFieldColumn, Fitted(server, kServerWidth));
 }
 
 void StatusPanel::Mark(int row_offset, int column, bool on) {

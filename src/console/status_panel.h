@@ -4,6 +4,8 @@
 // do. Drawn by the status screen thread alone.
 #pragma once
 
+#include <string>
+
 #include "console/console_device.h"
 #include "console/screen.h"
 #include "console/screen_colours.h"
@@ -34,6 +36,7 @@ class StatusPanel {
  private:
   void DrawPop3Values();
   void DrawSmtpValues();
+  void DrawWorkerRows(int row_offset, bool connected, bool error, const std::string& server);
   void Mark(int row_offset, int column, bool on);
   void Value(int row_offset, int column, std::string_view text);
 

@@ -177,7 +177,7 @@ class StatusThreadTest : public StatusPanelTest {
   void SetUp() override {
     std::filesystem::current_path(dir_.path());
     dir_.EnableDebug();
-    state_.log.SetupLog();
+    state_.log.SetupLog(std::nullopt);
   }
   std::vector<std::string> Log() {
     state_.log.CloseLogs();

@@ -5,6 +5,7 @@
 #include <chrono>
 
 #include "text/cp437_glyphs.h"
+#include "text/text_helpers.h"
 
 namespace postil {
 namespace {
@@ -34,7 +35,7 @@ bool IsPrintableGlyph(std::string_view glyph) {
   int starts = 0;
   for (char c : glyph) {
     auto byte = static_cast<unsigned char>(c);
-    if (byte < 0x20 || byte == 0x7F) return false;
+    if (IsControlByte(byte)) return false;
     if ((byte & 0xC0) != 0x80) ++starts;
   }
   return starts == 1 &&

@@ -12,7 +12,7 @@
 #include <string_view>
 
 #include "core/run_state.h"
-#include "core/transport.h"
+#include "platform/transport.h"
 
 namespace postil {
 

@@ -1,4 +1,4 @@
-#include "config/data_file.h"
+#include "core/data_file.h"
 
 #include <mutex>
 #include <string>

@@ -3,7 +3,7 @@
 #include <optional>
 #include <string>
 
-#include "config/data_file.h"
+#include "core/data_file.h"
 #include "config/lookup_setting.h"
 #include "core/run_state.h"
 
@@ -28,6 +28,14 @@ double DialerOnlineSince(RunState& state) {
   double now = state.clock.Now().SecondsSinceMidnight();
   std::optional<double> stamp = LeadingNumber(ReadHostFile(state, "ZDial.Dat", 9));
   return stamp.value_or(now);
+}
+
+std::optional<std::string> HostLogDirectory() {
+  constexpr std::size_t kHostConfigBytes = 16024;
+  if (!platform::FileExists("QUORVX.CFG")) return std::nullopt;
+  std::string text =
+      platform::ReadFilePrefix("QUORVX.CFG", kHostConfigBytes, nullptr).value_or("") + "\r\n";
+  return LookupSetting(text, "$LOGDIR=", "", true);
 }
 
 int DetectHostRelease(RunState& state) {

@@ -1,4 +1,4 @@
-#include "pop3/inbound_spool.h"
+#include "core/inbound_spool.h"
 
 #include <bitset>
 #include <cctype>

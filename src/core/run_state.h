@@ -68,7 +68,7 @@ class SharedText {
 };
 
 struct RunState {
-  explicit RunState(const platform::Clock& clock_in) : clock(clock_in), log(clock_in) {}
+  explicit RunState(const platform::Clock& clock_in) : clock(clock_in), log(clock_in, ProgramName, ProgramVersion) {}
 
   const platform::Clock& clock;  // immutable
   Log log;                       // any thread, see log_writer.h

@@ -10,11 +10,11 @@
 #include "filter/option_flags.h"
 #include "filter/rule_line.h"
 #include "text/cp437_case.h"
+#include "text/text_helpers.h"
 
 namespace postil {
 namespace {
 
-constexpr char kActionMark = '\xAF';
 constexpr std::string_view kExclusionWord = "ALLE";
 constexpr std::string_view kRedirectMark = "ENVELOPE-TO:";
 
@@ -24,12 +24,6 @@ constexpr std::array<std::pair<std::string_view, FilterVerdict::Kind>, 4> kActio
     {"HEAD", FilterVerdict::Kind::kHeaderOnly},
     {"DELE", FilterVerdict::Kind::kKill},
 }};
-
-std::string_view TrimBlanks(std::string_view text) {
-  while (!text.empty() && text.front() == ' ') text.remove_prefix(1);
-  while (!text.empty() && text.back() == ' ') text.remove_suffix(1);
-  return text;
-}
 
 const KillSection* SectionAt(const RuleTable& rules, int number) {
   if (number < 1 || static_cast<std::size_t>(number) > rules.sections.size()) return nullptr;

@@ -6,11 +6,12 @@
 #include <string>
 #include <vector>
 
-#include "config/data_file.h"
+#include "core/data_file.h"
 #include "filter/parsed_rule.h"
 #include "core/run_state.h"
 #include "platform/files.h"
 #include "text/cp437_case.h"
+#include "text/text_helpers.h"
 
 namespace postil {
 namespace {
@@ -21,12 +22,6 @@ constexpr std::string_view kSectionStart = "---";
 constexpr std::string_view kOptionLineStart = "+++";
 constexpr char kCommentMark = '\xFE';
 constexpr std::string_view kCommentLineStarts[] = {"'", "\xFE\xFE\xFE", "\xEA\xEA\xEA"};
-
-std::string_view TrimBlanks(std::string_view text) {
-  while (!text.empty() && text.front() == ' ') text.remove_prefix(1);
-  while (!text.empty() && text.back() == ' ') text.remove_suffix(1);
-  return text;
-}
 
 bool IsCommentStart(std::string_view text) {
   for (std::string_view start : kCommentLineStarts) {

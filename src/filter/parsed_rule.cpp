@@ -6,19 +6,13 @@
 #include "config/lookup_setting.h"
 #include "filter/option_flags.h"
 #include "text/cp437_case.h"
+#include "text/text_helpers.h"
 
 namespace postil {
 namespace {
 
 constexpr char kOptionMark = '\xEA';
-constexpr char kActionMark = '\xAF';
 constexpr std::size_t kNotFound = std::string_view::npos;
-
-std::string_view TrimBlanks(std::string_view text) {
-  while (!text.empty() && text.front() == ' ') text.remove_prefix(1);
-  while (!text.empty() && text.back() == ' ') text.remove_suffix(1);
-  return text;
-}
 
 // The keywords are looked for anywhere in a part (quotes included), in this
 // order; each needs the number that follows it.

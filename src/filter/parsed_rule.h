@@ -33,7 +33,10 @@ struct ParsedRule {
   std::vector<ParsedCondition> parts;  // all must hold, tested left to right
 };
 
-// A rule line's condition text (before its first 0xAF byte) and its action
+// The byte between a rule line's condition and its action.
+inline constexpr char kActionMark = '\xAF';
+
+// A rule line's condition text (before its first kActionMark) and its action
 // text (after it, empty without one).
 struct RuleLineParts {
   std::string_view condition;

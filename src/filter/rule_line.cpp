@@ -10,6 +10,7 @@
 #include "filter/match_pattern.h"
 #include "filter/option_flags.h"
 #include "text/cp437_case.h"
+#include "text/text_helpers.h"
 
 namespace postil {
 namespace {
@@ -61,9 +62,7 @@ std::optional<std::string_view> HeaderValue(std::string_view line, std::string_v
   for (std::size_t i = 0; i < name.size(); ++i) {
     if (Fold(line[i]) != name[i]) return std::nullopt;
   }
-  std::string_view value = line.substr(name.size() + 1);
-  while (!value.empty() && value.front() == ' ') value.remove_prefix(1);
-  return value;
+  return TrimLeadingBlanks(line.substr(name.size() + 1));
 }
 
 std::optional<long long> ParseArrivalDate(std::string_view text) {

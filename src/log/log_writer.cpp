@@ -1,19 +1,16 @@
 #include "log/log_writer.h"
 
 #include <array>
-#include <cstdio>
 #include <optional>
 #include <utility>
 
-#include "config/lookup_setting.h"
-#include "core/program_identity.h"
+#include "log/log_threads.h"
 #include "text/cp437_case.h"
+#include "text/date_address.h"
+#include "text/text_helpers.h"
 
 namespace postil {
 namespace {
-
-// Only the start of QUORVX.CFG is read for LOGDIR.
-constexpr std::size_t kHostConfigBytes = 16024;
 
 struct LevelMark {
   int level;
@@ -43,23 +40,6 @@ const LevelMark* FindLevel(int level) {
   return nullptr;
 }
 
-std::string TwoDigits(int value) {
-  char text[8];
-  std::snprintf(text, sizeof text, "%02d", value % 100);
-  return text;
-}
-
-// The log directory from LOGDIR in QUORVX.CFG, or nothing when there is no
-// QUORVX.CFG (then there is no host log either). A QUORVX.CFG without
-// LOGDIR, or one that cannot be read, gives the empty prefix: the current
-// directory.
-std::optional<std::string> LogDirectory() {
-  if (!platform::FileExists("QUORVX.CFG")) return std::nullopt;
-  std::string text =
-      platform::ReadFilePrefix("QUORVX.CFG", kHostConfigBytes, nullptr).value_or("") + "\r\n";
-  return LookupSetting(text, "$LOGDIR=", "", true);
-}
-
 // Server text (greetings, replies, header values) may hold any byte and
 // reaches the log inside these texts; a control byte in it would act on the
 // terminal that shows the log. Our own continuation lines (LF TAB) keep
@@ -68,7 +48,7 @@ void AppendShown(std::string* line, std::string_view text) {
   for (std::size_t i = 0; i < text.size(); ++i) {
     auto byte = static_cast<unsigned char>(text[i]);
     bool continuation = byte == '\n' && i + 1 < text.size() && text[i + 1] == '\t';
-    if ((byte >= 0x20 && byte != 0x7F) || byte == '\t' || continuation) {
+    if (!IsControlByte(byte) || byte == '\t' || continuation) {
       *line += text[i];
     } else {
       *line += '^';
@@ -79,17 +59,13 @@ void AppendShown(std::string* line, std::string_view text) {
 
 }  // namespace
 
-void Log::SetupLog(std::ostream& notices) {
+void Log::SetupLog(const std::optional<std::string>& host_log_dir, std::ostream& notices) {
   notices_ = &notices;
-  std::string base_name;
-  for (char c : ProgramName) {
-    if (c != ' ') base_name += c;
-  }
-  std::optional<std::string> directory = LogDirectory();
-  if (directory) Open(&host_log_, *directory + "QV-PPP.LOG");
-  Open(&main_log_, directory.value_or("") + "QUIL.LOG");
+  std::string base_name = Without(program_name_, ' ');
+  if (host_log_dir) Open(&host_log_, *host_log_dir + "QV-PPP.LOG");
+  Open(&main_log_, host_log_dir.value_or("") + "QUIL.LOG");
 
-  std::string header = "----------  " + LogDateStamp() + ", QUIL " + std::string(ProgramVersion);
+  std::string header = "----------  " + LogDateStamp() + ", QUIL " + std::string(version_);
   AppendToBoth(header);
 
   if (platform::FileExists(base_name + ".DEB")) {
@@ -99,17 +75,13 @@ void Log::SetupLog(std::ostream& notices) {
 }
 
 std::string Log::LogDateStamp() const {
-  static constexpr std::array<std::string_view, 7> kWeekdays = {"Sun", "Mon", "Tue", "Wed",
-                                                                "Thu", "Fri", "Sat"};
-  static constexpr std::array<std::string_view, 12> kMonths = {
-      "Jan", "Feb", "Mar", "Apr", "May", "Jun", "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
   platform::LocalTime now = clock_.Now();
   std::string day = TwoDigits(now.day);
   std::string month = TwoDigits(now.month);
   if (UpperCase(platform::GetEnvironment("QUILLOG")) == "QV")
     return day + "." + month + "." + std::to_string(now.year);
-  return std::string(kWeekdays[static_cast<std::size_t>(now.weekday) % 7]) + " " + day + " " +
-         std::string(kMonths[static_cast<std::size_t>(now.month - 1) % 12]) + " " +
+  return std::string(kWeekdayAbbrevs[static_cast<std::size_t>(now.weekday) % 7]) + " " + day + " " +
+         std::string(kMonthAbbrevs[static_cast<std::size_t>(now.month - 1) % 12]) + " " +
          TwoDigits(now.year);
 }
 
@@ -119,9 +91,9 @@ std::string Log::FormatLine(std::string_view text, int thread, int level) const 
   if (!visible) return {};
   platform::LocalTime now = clock_.Now();
   std::string line(entry != nullptr ? entry->mark : std::string_view());
-  line += TwoDigits(now.hour) + ":" + TwoDigits(now.minute) + ":" + TwoDigits(now.second);
+  line += ClockText(now.hour, now.minute, now.second);
   line += "  ";
-  line += ProgramName;
+  line += program_name_;
   line += thread < 0 ? std::string("  ") : "#" + std::to_string(thread);
   line += ": ";
   AppendShown(&line, text);

@@ -5,6 +5,7 @@
 
 #include <iostream>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -15,14 +16,17 @@ namespace postil {
 
 class Log {
  public:
-  explicit Log(const platform::Clock& clock) : clock_(clock) {}
+  // `program_name` heads every line ("POSTIL "), `version` the header line.
+  Log(const platform::Clock& clock, std::string_view program_name, std::string_view version)
+      : clock_(clock), program_name_(program_name), version_(version) {}
 
-  // Opens both logs (the log directory comes from LOGDIR in QUORVX.CFG in
-  // the current directory; without QUORVX.CFG there is no host log), writes
-  // the header line and detects debug mode from POSTIL.DEB. A log that cannot
-  // be opened or written is said once, one line on `notices`, and the run
-  // goes on without it.
-  void SetupLog(std::ostream& notices = std::cerr);
+  // Opens QUIL.LOG, and QV-PPP.LOG when there is a host log directory (a
+  // prefix; empty: the current directory), writes the header line and
+  // detects debug mode from the program's .DEB file. A log that cannot be
+  // opened or written is said once, one line on `notices`, and the run goes
+  // on without it.
+  void SetupLog(const std::optional<std::string>& host_log_dir,
+                std::ostream& notices = std::cerr);
   void WriteLog(std::string_view text, int thread, int level);
   void CloseLogs();
 
@@ -48,6 +52,8 @@ class Log {
   void AppendToBoth(std::string_view line);
 
   const platform::Clock& clock_;
+  const std::string program_name_;
+  const std::string version_;
   bool debug_mode_ = false;          // decided once by SetupLog
   std::ostream* notices_ = nullptr;  // set once by SetupLog
   std::mutex append_mutex_;          // one line at a time into each file; guards both LogFiles

@@ -10,16 +10,19 @@
 #include <thread>
 #include <vector>
 
-#include "core/program_identity.h"
+#include "log/log_threads.h"
 #include "support/fixed_clock.h"
 #include "support/host_dir.h"
 
 namespace postil {
 namespace {
 
+constexpr std::string_view kProgram = "POSTIL ";
+constexpr std::string_view kVersion = "v1.99g";
+
 TEST(LogWriter, LineLayoutMarksAndTags) {
   test::FixedClock clock(test::SampleTime());
-  Log log(clock);
+  Log log(clock, kProgram, kVersion);
   struct Case {
     int thread;
     int level;
@@ -44,7 +47,7 @@ TEST(LogWriter, LineLayoutMarksAndTags) {
 // in caret notation, our own detail block keeps its form.
 TEST(LogWriter, ControlBytesOfTheTextAreShownAsCarets) {
   test::FixedClock clock(test::SampleTime());
-  Log log(clock);
+  Log log(clock, kProgram, kVersion);
   const std::pair<std::string, std::string> cases[] = {
       {"+OK \x1B]0;title\x07ready", "+OK ^[]0;title^Gready"},
       {"-ERR \x1B[2J\x7F", "-ERR ^[[2J^?"},
@@ -63,7 +66,7 @@ TEST(LogWriter, ControlBytesOfTheTextAreShownAsCarets) {
 
 TEST(LogWriter, DateStampFollowsQuillog) {
   test::FixedClock clock(test::SampleTime());
-  Log log(clock);
+  Log log(clock, kProgram, kVersion);
   ::unsetenv("QUILLOG");
   EXPECT_EQ(log.LogDateStamp(), "Sun 06 Dec 26");
   ::setenv("QUILLOG", "qV", 1);
@@ -78,8 +81,8 @@ TEST(LogWriter, LinesOfConcurrentThreadsNeverInterleave) {
   test::HostDir dir;
   std::filesystem::current_path(dir.path());
   platform::SystemClock clock;
-  Log log(clock);
-  log.SetupLog();
+  Log log(clock, kProgram, kVersion);
+  log.SetupLog(std::nullopt);
   constexpr int kLinesPerThread = 2000;
   std::vector<std::thread> threads;
   for (int t = 0; t < 4; ++t) {
@@ -129,11 +132,10 @@ TEST(LogWriter, AnUnwritableLogIsSaidOnce) {
     test::HostDir dir;
     std::filesystem::current_path(dir.path());
     c.arrange(dir);
-    dir.WriteHostConfig("Name=Point\r\n");
     test::FixedClock clock(test::SampleTime());
-    Log log(clock);
+    Log log(clock, kProgram, kVersion);
     std::ostringstream notices;
-    log.SetupLog(notices);
+    log.SetupLog(std::string(), notices);  // the host log beside it
     log.WriteLog("first", kMainThread, 0);
     log.WriteLog("second", kPop3Thread, 2);
     log.CloseLogs();

@@ -8,7 +8,7 @@
 #include <mutex>
 #include <string>
 
-#include "core/transport.h"
+#include "platform/transport.h"
 
 namespace postil::platform {
 

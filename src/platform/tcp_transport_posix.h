@@ -4,7 +4,7 @@
 
 #include <memory>
 
-#include "core/transport.h"
+#include "platform/transport.h"
 
 namespace postil::platform {
 

@@ -25,7 +25,7 @@ FilterVerdict AskFilter(Pop3Context& context, const ScannedMessage& message) {
   view.HeaderLines = &message.header_lines;
   view.Size = message.size;
   try {
-    return DecideFilterVerdict(context.config.Rules, view, context.state.clock.Now());
+    return DecideFilterVerdict(context.rules, view, context.state.clock.Now());
   } catch (const std::exception&) {
     // A failure inside the filter ends the step without a verdict.
     return {};

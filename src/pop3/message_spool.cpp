@@ -7,7 +7,7 @@
 #include "core/program_identity.h"
 #include "core/run_state.h"
 #include "pop3/header_capture.h"
-#include "pop3/inbound_spool.h"
+#include "core/inbound_spool.h"
 #include "pop3/spool_layout.h"
 
 namespace postil {

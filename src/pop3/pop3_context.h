@@ -10,11 +10,13 @@ namespace postil {
 class Channel;
 class Pop3Stores;
 struct Config;
+struct RuleTable;
 struct RunState;
 
 struct Pop3Context {
   RunState& state;
   const Config& config;
+  const RuleTable& rules;  // the killfile's, when config.FilterActive
   const Pop3Account& account;
   Pop3Stores& stores;
   Channel& channel;

@@ -39,7 +39,8 @@ void ScanMailbox(Pop3Context& context, std::int64_t count) {
   }
 }
 
-void ServeAccount(RunState& state, const Config& config, Pop3Stores& stores, int account_number) {
+void ServeAccount(RunState& state, const Config& config, const RuleTable& rules, Pop3Stores& stores,
+                  int account_number) {
   Pop3Account account = SelectPop3Account(config, account_number);
   Channel channel;
   // Whatever way this account ends, the kill keys let go of the channel
@@ -48,7 +49,7 @@ void ServeAccount(RunState& state, const Config& config, Pop3Stores& stores, int
     ConnectionSlot& slot;
     ~Detach() { slot.Detach(); }
   } detach{state.Pop3Socket};
-  Pop3Context context{state, config, account, stores, channel};
+  Pop3Context context{state, config, rules, account, stores, channel};
   channel.SetBoundNotice(
       [&context](std::int64_t seconds) { Pop3Log(context, ExchangeBoundText(seconds), 2); });
   state.Pop3ServerName.Set(account.server);
@@ -69,7 +70,7 @@ void ServeAccount(RunState& state, const Config& config, Pop3Stores& stores, int
 
 }  // namespace
 
-void Pop3Worker(RunState& state, const Config& config, Pop3Stores& stores) {
+void Pop3Worker(RunState& state, const Config& config, const RuleTable& rules, Pop3Stores& stores) {
   if (config.Pop3Server.empty() || config.Pop3Server == "disabled" || !state.Pop3Enabled) {
     state.Pop3InfoField.Set("Disabled");
     return;
@@ -77,7 +78,7 @@ void Pop3Worker(RunState& state, const Config& config, Pop3Stores& stores) {
   const int accounts = AccountCount(config.Pop3Server);
   for (int i = 1; i <= accounts; ++i) {
     try {
-      ServeAccount(state, config, stores, i);
+      ServeAccount(state, config, rules, stores, i);
     } catch (const std::exception&) {
       // A failure nothing else caught (memory, most likely) ends this
       // account only; what was not fetched stays on the server.

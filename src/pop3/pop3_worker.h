@@ -5,8 +5,10 @@ namespace postil {
 
 struct Config;
 struct RunState;
+struct RuleTable;
 class Pop3Stores;
 
-void Pop3Worker(RunState& state, const Config& config, Pop3Stores& stores);
+// `rules` are the killfile's, used when config.FilterActive.
+void Pop3Worker(RunState& state, const Config& config, const RuleTable& rules, Pop3Stores& stores);
 
 }  // namespace postil

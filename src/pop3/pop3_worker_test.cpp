@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "config/config.h"
+#include "filter/rule_table.h"
 #include "core/run_state.h"
 #include "pop3/pop3_stores.h"
 #include "support/fake_pop3_server.h"
@@ -53,12 +54,13 @@ class Pop3WorkerTest : public ::testing::Test {
     config_.Pop3Spool = dir_.path() + "\\IN";
     config_.Pop3TimeOut = std::move(time_out);
   }
-  void Run() { Pop3Worker(state_, config_, stores_); }
+  void Run() { Pop3Worker(state_, config_, rules_, stores_); }
 
   test::HostDir dir_;
   test::FixedClock clock_{test::SampleTime()};
   RunState state_{clock_};
   Config config_;
+  RuleTable rules_;
   Pop3Stores stores_;
 };
 

@@ -1,33 +1,18 @@
 #include "pop3/spool_layout.h"
 
-#include <array>
-#include <cstdio>
-
 #include "core/program_identity.h"
 #include "pop3/pop3_reply.h"
 #include "text/date_address.h"
 
 namespace postil {
-namespace {
-
-constexpr std::array<std::string_view, 7> kWeekdays = {"Sun", "Mon", "Tue", "Wed",
-                                                       "Thu", "Fri", "Sat"};
-
-std::string TwoDigits(int value) {
-  char text[8];
-  std::snprintf(text, sizeof text, "%02d", value % 100);
-  return text;
-}
-
-}  // namespace
 
 std::string MakeReceivedLine(std::string_view server, const platform::LocalTime& now) {
   std::string line = "Received: from " + std::string(server) + " by " +
                      std::string(kLocalHostName) + " (QUIL " + std::string(ProgramVersion) +
                      ") with POP3;\n\t";
-  line += kWeekdays[static_cast<std::size_t>(now.weekday) % kWeekdays.size()];
+  line += kWeekdayAbbrevs[static_cast<std::size_t>(now.weekday) % kWeekdayAbbrevs.size()];
   line += ", " + TwoDigits(now.day) + " " + MonthAbbrev(now.month) + " " + std::to_string(now.year);
-  line += " " + TwoDigits(now.hour) + ":" + TwoDigits(now.minute) + ":" + TwoDigits(now.second);
+  line += " " + ClockText(now.hour, now.minute, now.second);
   // The zone text is fixed, whatever the local zone is.
   line += " +0000 (MET)";
   return line;

@@ -9,7 +9,7 @@
 #include <string>
 #include <string_view>
 
-#include "pop3/inbound_spool.h"
+#include "core/inbound_spool.h"
 
 namespace postil {
 

@@ -1,6 +1,6 @@
 #include "smtp/outgoing_spool.h"
 
-#include "config/data_file.h"
+#include "core/data_file.h"
 #include "core/run_state.h"
 #include "platform/files.h"
 #include "platform/sound.h"

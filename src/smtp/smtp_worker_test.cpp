@@ -55,7 +55,7 @@ TEST(SmtpWorkerTest, UnexpectedFailureEndsThatServerOnly) {
   config.SmtpTimeOut = "5";
   {
     RunState state(clock);
-    state.log.SetupLog();
+    state.log.SetupLog(std::nullopt);
     SmtpWorker(state, config);
     state.log.CloseLogs();
     EXPECT_TRUE(state.SmtpErrorFlag);

@@ -1,15 +1,12 @@
 #include "text/date_address.h"
 
 #include <algorithm>
-#include <array>
 #include <cstdio>
-#include <string_view>
+
+#include "text/text_helpers.h"
 
 namespace postil {
 namespace {
-
-constexpr std::array<std::string_view, 12> kMonths = {
-    "Jan", "Feb", "Mar", "Apr", "May", "Jun", "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
 
 // Longest address kept from the "<" form; the host's address field holds no more.
 constexpr std::size_t kMaxAddressLength = 255;
@@ -18,19 +15,6 @@ constexpr int kMaxZoneMinutes = 99 * 60 + 59;
 
 // What may stand between a name and its "<address>".
 constexpr std::string_view kNameSeparators = " \t";
-
-// Only the space counts as a blank here; a tab is part of the text.
-std::string_view TrimBlanks(std::string_view text) {
-  std::size_t first = text.find_first_not_of(' ');
-  if (first == std::string_view::npos) return {};
-  return text.substr(first, text.find_last_not_of(' ') - first + 1);
-}
-
-std::string Without(std::string_view text, char removed) {
-  std::string out(text);
-  std::erase(out, removed);
-  return out;
-}
 
 // An address value split the way both display forms need it.
 struct AddressParts {
@@ -69,8 +53,18 @@ AddressParts SplitAddress(std::string_view v) {
 }  // namespace
 
 std::string MonthAbbrev(int month) {
-  if (month < 1 || month > static_cast<int>(kMonths.size())) return {};
-  return std::string(kMonths[month - 1]);
+  if (month < 1 || month > static_cast<int>(kMonthAbbrevs.size())) return {};
+  return std::string(kMonthAbbrevs[month - 1]);
+}
+
+std::string TwoDigits(int value) {
+  char text[8];
+  std::snprintf(text, sizeof text, "%02d", value % 100);
+  return text;
+}
+
+std::string ClockText(int hour, int minute, int second) {
+  return TwoDigits(hour) + ":" + TwoDigits(minute) + ":" + TwoDigits(second);
 }
 
 // RFC 5322 requires the zone; without it readers take the local wall-clock

@@ -19,6 +19,31 @@ TEST(MonthAbbrevTest, NamesTheTwelveMonthsAndNothingElse) {
   }
 }
 
+TEST(DateNamesTest, WeekStartsOnSunday) {
+  std::string week;
+  for (std::string_view day : kWeekdayAbbrevs) week += day;
+  EXPECT_EQ(week, "SunMonTueWedThuFriSat");
+}
+
+TEST(TwoDigitsTest, LastTwoDigitsZeroFilled) {
+  struct Case {
+    int value;
+    const char* expected;
+  };
+  const Case cases[] = {
+      {0, "00"},   {7, "07"},    {9, "09"},    {10, "10"}, {59, "59"},    {99, "99"},
+      {100, "00"}, {2026, "26"}, {1999, "99"}, {-7, "-7"}, {-123, "-23"}, {2147483647, "47"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.value);
+    EXPECT_EQ(TwoDigits(c.value), c.expected);
+  }
+  EXPECT_EQ(ClockText(0, 0, 0), "00:00:00");
+  EXPECT_EQ(ClockText(9, 5, 7), "09:05:07");
+  EXPECT_EQ(ClockText(99, 59, 59), "99:59:59");
+  EXPECT_EQ(ClockText(123, 60, 100), "23:60:00");
+}
+
 TEST(MakeDateHeaderTest, DayMonthYearTimeAndZone) {
   struct Case {
     int year, month, day, hour, minute, second, offset;

@@ -15,7 +15,7 @@
 #include <thread>
 #include <vector>
 
-#include "core/transport.h"
+#include "platform/transport.h"
 #include "platform/tcp_listener.h"
 
 namespace postil::test {
