@@ -99,17 +99,17 @@ Channel::Fill Channel::FillBuffer() {
   return Fill::kData;
 }
 
-bool Channel::ReadLine(std::string* line) {
+ReadResult Channel::ReadLine(std::string* line) {
   line->clear();
   bound_hit_ = false;
-  if (!transport_->IsConnected() || at_end_) return false;
+  if (!transport_->IsConnected()) return ReadResult::kFailed;
+  if (at_end_) return ReadResult::kClosed;
   // Only a call that hands out bytes moves on in the line.
   starts_line_ = !in_line_;
-  ends_line_ = false;
-  const auto handed_out = [&] {
-    if (line->empty()) return false;
+  const auto piece_or = [&](ReadResult nothing, ReadResult text) {
+    if (line->empty()) return nothing;
     in_line_ = true;
-    return true;
+    return text;
   };
   while (true) {
     if (begin_ == end_) {
@@ -117,19 +117,19 @@ bool Channel::ReadLine(std::string* line) {
         case Fill::kData:
           break;
         case Fill::kTimeOut:
-          return handed_out();
+          return piece_or(ReadResult::kTimedOut, ReadResult::kPiece);
         case Fill::kClosed:
           at_end_ = true;
-          return handed_out();
+          return piece_or(ReadResult::kClosed, ReadResult::kCutAtEnd);
         case Fill::kBound:
           bound_hit_ = true;
           in_line_ = in_line_ || !line->empty();  // what was taken is dropped
           if (bound_notice_) bound_notice_(AllowedMilliseconds() / 1000);
           line->clear();
-          return false;
+          return ReadResult::kFailed;
         case Fill::kError:
           line->clear();
-          return false;
+          return ReadResult::kFailed;
       }
     }
     const char* data = buffer_.get() + begin_;
@@ -140,25 +140,39 @@ bool Channel::ReadLine(std::string* line) {
     begin_ += taken;
     if (taken < chunk) {  // full, and the line goes on
       in_line_ = true;
-      return true;
+      return ReadResult::kPiece;
     }
     if (lf) {
       ++begin_;
-      ends_line_ = true;
       in_line_ = false;
-      return true;
+      return ReadResult::kLine;
     }
   }
 }
 
-bool Channel::ReadReplyLine(std::string* line) {
+ReadResult Channel::ReadReplyLine(std::string* line) {
+  ReadResult result;
   do {
-    if (!ReadLine(line)) return false;
+    result = ReadLine(line);
+    if (!HasText(result)) return result;
   } while (!starts_line_);  // the rest of an earlier line is no reply
   std::string rest;
-  while (!ends_line_ && !at_end_ && ReadLine(&rest)) {
+  while (result == ReadResult::kPiece) {
+    switch (ReadLine(&rest)) {
+      case ReadResult::kPiece:
+        break;
+      case ReadResult::kLine:
+      case ReadResult::kTimedOut:  // a reply the time-out cut short is taken as it is
+        return ReadResult::kLine;
+      case ReadResult::kCutAtEnd:
+      case ReadResult::kClosed:
+        return ReadResult::kCutAtEnd;
+      case ReadResult::kFailed:
+        line->clear();
+        return ReadResult::kFailed;
+    }
   }
-  return true;
+  return result;
 }
 
 bool Channel::WriteLine(std::string_view text) {
@@ -184,7 +198,7 @@ void Channel::CloseChannel() {
   transport_->Close();
   at_end_ = false;
   in_line_ = false;
-  starts_line_ = ends_line_ = true;
+  starts_line_ = true;
   begin_ = end_ = 0;
 }
 

@@ -16,6 +16,21 @@
 
 namespace postil {
 
+enum class ReadResult {
+  kLine,      // text a line feed ended: a whole line, or the last piece of one
+  kPiece,     // text of a line that goes on: the buffer filled, or a time-out came
+  kCutAtEnd,  // the last text before the peer closed, without a line end
+  kClosed,    // the peer has closed and nothing is left (also every later read)
+  kTimedOut,  // nothing arrived within the time-out
+  kFailed,    // a socket error, an abort, the exchange's bound, or no connection
+};
+
+// The results that hand out text.
+constexpr bool HasText(ReadResult result) {
+  return result == ReadResult::kLine || result == ReadResult::kPiece ||
+         result == ReadResult::kCutAtEnd;
+}
+
 class Channel final : public Abortable {
  public:
   // The receive buffer and the longest line ReadLine returns in one piece.
@@ -34,24 +49,19 @@ class Channel final : public Abortable {
   std::intptr_t ChannelSocket() const;
 
   // The next line without its LF, every CR dropped, at most kBufferSize
-  // bytes: a longer line comes in pieces over several calls, and a time-out
-  // after some bytes gives them as a piece. StartsLine() and EndsLine() say
-  // what the call returned, so that only a whole line is ever taken for a
-  // reply or for ".". False with an empty line on a time-out before any
-  // byte, a socket error, an abort, the exchange's bound or an unconnected
-  // channel. When the peer has closed, sets AtEnd() and returns the last
-  // unended text with true; when nothing was left, and on every later call,
-  // an empty line with false.
-  bool ReadLine(std::string* line);
-  // A reply line: the first kBufferSize bytes of the next line; the rest of
-  // a longer line is read and dropped, so it is never taken for a reply of
-  // its own. Fails like ReadLine.
-  bool ReadReplyLine(std::string* line);
-  // The last ReadLine returned the start of a line (not a continuation).
+  // bytes: a longer line comes in pieces over several calls (kPiece until
+  // the one a line feed ends, kLine), and StartsLine() says whether the text
+  // begins a line, so that only a whole line is ever taken for a reply or
+  // for ".". Every result but kLine, kPiece and kCutAtEnd leaves `line`
+  // empty.
+  ReadResult ReadLine(std::string* line);
+  // A reply line: the first kBufferSize bytes of the next line that starts
+  // one; the rest of a longer line is read and dropped, so no piece is ever
+  // taken for a reply of its own. kLine (also for a reply a time-out cut
+  // short), kCutAtEnd, or a result without text.
+  ReadResult ReadReplyLine(std::string* line);
+  // The text of the last ReadLine begins a line (not a continuation).
   bool StartsLine() const { return starts_line_; }
-  // The last ReadLine returned text that a line feed ended.
-  bool EndsLine() const { return ends_line_; }
-  bool WholeLine() const { return starts_line_ && ends_line_; }
 
   // Every exchange is bounded as a whole, not only each wait: the reads
   // after a write (or after opening, for the greeting) fail once
@@ -74,7 +84,6 @@ class Channel final : public Abortable {
   // Closing an unconnected channel does nothing.
   void CloseChannel();
 
-  bool AtEnd() const { return at_end_; }
   // Dotted IPv4 address of the local end; "0.0.0.1" when the socket layer
   // cannot tell, "0.0.0.0" on any other error.
   std::string LocalIpAddress() const;
@@ -99,7 +108,6 @@ class Channel final : public Abortable {
   bool at_end_ = false;
   bool in_line_ = false;  // bytes of an unended line were handed out
   bool starts_line_ = true;
-  bool ends_line_ = true;
   bool bound_hit_ = false;
   std::chrono::steady_clock::time_point exchange_start_;
   std::uint64_t exchange_bytes_ = 0;

@@ -61,10 +61,11 @@ class ScriptedTransport final : public Transport {
 std::vector<std::string> ReadAllLines(Channel& channel) {
   std::vector<std::string> lines;
   std::string line;
-  while (channel.ReadLine(&line)) lines.push_back(line);
-  EXPECT_TRUE(channel.AtEnd());
+  ReadResult result;
+  while (HasText(result = channel.ReadLine(&line))) lines.push_back(line);
+  EXPECT_EQ(result, ReadResult::kClosed);
   EXPECT_EQ(line, "");
-  EXPECT_FALSE(channel.ReadLine(&line));
+  EXPECT_EQ(channel.ReadLine(&line), ReadResult::kClosed);
   EXPECT_EQ(line, "");
   return lines;
 }
@@ -128,7 +129,8 @@ struct Piece {
 std::vector<Piece> ReadAllPieces(Channel& channel) {
   std::vector<Piece> pieces;
   std::string text;
-  while (channel.ReadLine(&text)) pieces.push_back({text, channel.StartsLine(), channel.EndsLine()});
+  for (ReadResult result; HasText(result = channel.ReadLine(&text));)
+    pieces.push_back({text, channel.StartsLine(), result == ReadResult::kLine});
   return pieces;
 }
 
@@ -179,13 +181,12 @@ TEST(ChannelTest, ReplyLinesDropTheRestOfALongLine) {
   Channel channel;
   channel.OpenChannel("127.0.0.1", server.port(), kTimeOutSeconds);
   std::string line;
-  EXPECT_TRUE(channel.ReadReplyLine(&line));
+  EXPECT_EQ(channel.ReadReplyLine(&line), ReadResult::kLine);
   EXPECT_EQ(line, head);
-  EXPECT_TRUE(channel.ReadReplyLine(&line));
+  EXPECT_EQ(channel.ReadReplyLine(&line), ReadResult::kLine);
   EXPECT_EQ(line, "+OK forged");
-  EXPECT_TRUE(channel.ReadLine(&line));  // a piece read by itself ...
-  EXPECT_FALSE(channel.EndsLine());
-  EXPECT_TRUE(channel.ReadReplyLine(&line));  // ... leaves no reply behind
+  EXPECT_EQ(channel.ReadLine(&line), ReadResult::kPiece);  // a piece read by itself ...
+  EXPECT_EQ(channel.ReadReplyLine(&line), ReadResult::kLine);  // ... leaves no reply behind
   EXPECT_EQ(line, "-ERR real");
 }
 
@@ -198,18 +199,18 @@ TEST(ChannelTest, SilentServerTimesOutAfterTheConfiguredSeconds) {
   channel.OpenChannel("127.0.0.1", server.port(), 1);
   std::string line;
 
-  // Bytes before the time-out are a line; nothing at all is a failure.
+  // Bytes before the time-out are a piece of a line; nothing at all is a
+  // time-out.
   auto start = Clock::now();
-  EXPECT_TRUE(channel.ReadLine(&line));
+  EXPECT_EQ(channel.ReadLine(&line), ReadResult::kPiece);
   EXPECT_EQ(line, "partial");
   EXPECT_GE(MillisecondsSince(start), 900);
 
   start = Clock::now();
-  EXPECT_FALSE(channel.ReadLine(&line));
+  EXPECT_EQ(channel.ReadLine(&line), ReadResult::kTimedOut);
   EXPECT_EQ(line, "");
   EXPECT_GE(MillisecondsSince(start), 900);
   EXPECT_LT(MillisecondsSince(start), 3000);
-  EXPECT_FALSE(channel.AtEnd());
 }
 
 TEST(ChannelTest, UnreachableServerLeavesTheChannelUnconnected) {
@@ -228,7 +229,7 @@ TEST(ChannelTest, UnreachableServerLeavesTheChannelUnconnected) {
     channel.OpenChannel(c.host, c.port, 1);
     EXPECT_EQ(channel.ChannelSocket(), 0);
     std::string line = "old";
-    EXPECT_FALSE(channel.ReadLine(&line));
+    EXPECT_EQ(channel.ReadLine(&line), ReadResult::kFailed);
     EXPECT_EQ(line, "");
     EXPECT_FALSE(channel.WriteLine("QUIT"));
     EXPECT_FALSE(channel.WriteRaw("x"));
@@ -259,7 +260,7 @@ TEST(ChannelTest, UnresolvedNameLeavesTheChannelUnconnected) {
   channel.OpenChannel("no.such.host", 110, 1);
   EXPECT_EQ(channel.ChannelSocket(), 0);
   std::string line = "old";
-  EXPECT_FALSE(channel.ReadReplyLine(&line));
+  EXPECT_EQ(channel.ReadReplyLine(&line), ReadResult::kFailed);
   EXPECT_EQ(line, "");
   EXPECT_FALSE(channel.WriteLine("QUIT"));
 }
@@ -283,13 +284,15 @@ TEST(ChannelTest, AnExchangeIsBoundedAsAWhole) {
   std::string line;
   const auto start = Clock::now();
   int pieces = 0;
-  while (channel.ReadLine(&line) && pieces < 100) ++pieces;
+  ReadResult result;
+  while (HasText(result = channel.ReadLine(&line)) && pieces < 100) ++pieces;
+  EXPECT_EQ(result, ReadResult::kFailed);
   EXPECT_TRUE(channel.BoundHit());
   EXPECT_EQ(noticed, Channel::kExchangeTimeOuts);
   EXPECT_GE(MillisecondsSince(start), Channel::kExchangeTimeOuts * 1000 - 100);
   EXPECT_LT(MillisecondsSince(start), Channel::kExchangeTimeOuts * 1000 + 1500);
   EXPECT_TRUE(channel.WriteLine("NOOP"));
-  EXPECT_TRUE(channel.ReadReplyLine(&line));
+  EXPECT_EQ(channel.ReadReplyLine(&line), ReadResult::kLine);
   EXPECT_EQ(line, "+OK next");
 }
 
@@ -342,7 +345,7 @@ TEST(ChannelTest, AbortEndsThePendingWaitAtOnce) {
   } cases[] = {
       {"ReadLine", [](Channel& channel) {
          std::string line;
-         return channel.ReadLine(&line) || !line.empty();
+         return HasText(channel.ReadLine(&line)) || !line.empty();
        }},
       {"WriteRaw", [](Channel& channel) { return channel.WriteRaw(std::string(64 << 20, 'x')); }},
   };
@@ -362,7 +365,7 @@ TEST(ChannelTest, AbortEndsThePendingWaitAtOnce) {
     EXPECT_LT(MillisecondsSince(start), 2000);
     killer.join();
     std::string line;
-    EXPECT_FALSE(channel.ReadLine(&line));
+    EXPECT_FALSE(HasText(channel.ReadLine(&line)));
     EXPECT_FALSE(channel.WriteLine("QUIT"));
     slot.Detach();
     channel.CloseChannel();
@@ -390,7 +393,7 @@ TEST(ChannelTest, ReopenAfterAbortWorks) {
   channel.CloseChannel();
   channel.OpenChannel("127.0.0.1", server.port(), kTimeOutSeconds);
   std::string line;
-  EXPECT_TRUE(channel.ReadLine(&line));
+  EXPECT_EQ(channel.ReadLine(&line), ReadResult::kLine);
   EXPECT_EQ(line, "+OK hi");
 }
 

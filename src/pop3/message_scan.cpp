@@ -29,7 +29,7 @@ ScanResult LoseConnection(Pop3Context& context) {
 // A reply line; false on a failure of the channel or a connection closed
 // in the middle of the line.
 bool ReadWhole(Pop3Context& context, std::string* line) {
-  return context.channel.ReadReplyLine(line) && !context.channel.AtEnd();
+  return context.channel.ReadReplyLine(line) == ReadResult::kLine;
 }
 
 // One line of the TOP reply, its pieces joined; of a line longer than the
@@ -39,15 +39,18 @@ bool ReadHeaderLine(Pop3Context& context, std::string* line) {
   Channel& channel = context.channel;
   std::string piece;
   bool started = false;
+  bool ends = false;
   line->clear();
   do {
-    if (!channel.ReadLine(&piece) || channel.AtEnd()) return false;
-    context.state.TotalBytes += piece.size() + (channel.EndsLine() ? 2 : 0);
+    const ReadResult result = channel.ReadLine(&piece);
+    if (result != ReadResult::kLine && result != ReadResult::kPiece) return false;
+    ends = result == ReadResult::kLine;
+    context.state.TotalBytes += piece.size() + (ends ? 2 : 0);
     // A piece before the first line start is the rest of the reply line.
     started = started || channel.StartsLine();
     if (started && line->size() < Channel::kBufferSize)
       line->append(piece, 0, Channel::kBufferSize - line->size());
-  } while (!started || !channel.EndsLine());
+  } while (!started || !ends);
   return true;
 }
 
@@ -181,8 +184,10 @@ ScanResult ScanMessage(Pop3Context& context, int number) {
 
   std::string command = "TOP" + Str(number) + " 0";
   std::string reply;
-  if (!context.channel.WriteLine(command) || !context.channel.ReadReplyLine(&reply))
-    return LoseConnection(context);
+  const ReadResult read = context.channel.WriteLine(command)
+                              ? context.channel.ReadReplyLine(&reply)
+                              : ReadResult::kFailed;
+  if (!HasText(read)) return LoseConnection(context);
   state.TotalBytes += reply.size() + 2;
   if (!IsOkReply(reply)) {
     state.Pop3ErrorFlag = true;
@@ -192,7 +197,8 @@ ScanResult ScanMessage(Pop3Context& context, int number) {
   }
   message.size = ParseTopSize(reply);
   state.MessageSize = static_cast<std::uint64_t>(message.size);
-  if (context.channel.AtEnd() || !ReadHeader(context, &message)) return LoseConnection(context);
+  if (read == ReadResult::kCutAtEnd || !ReadHeader(context, &message))
+    return LoseConnection(context);
 
   Decide(context, &message);
   return CarryOut(context, message, dupe_mark);
@@ -245,10 +251,10 @@ ScanResult DeleteMessage(Pop3Context& context, int number, bool keep, const std:
   state.LineEndIsLf = true;
   state.Pop3SentRcvdField.Set("Deleting Message" + Str(number));
   std::string reply;
-  bool channel_ok = Pop3Command(context, "DELE" + Str(number), &reply);
+  const bool channel_ok = Pop3Command(context, "DELE" + Str(number), &reply) == ReadResult::kLine;
   state.Pop3SentRcvdField.Set(reply);
   if (requested) context.stores.requestbase.MarkRequestDone(state, message_id);
-  if (channel_ok && !context.channel.AtEnd()) return ScanResult::kGoOn;
+  if (channel_ok) return ScanResult::kGoOn;
   state.Pop3ErrorFlag = true;
   return ScanResult::kChannelFailure;
 }

@@ -49,8 +49,10 @@ class MessageCopy {
   // well: the message is incomplete.
   LineRead Next() {
     Channel& channel = context_.channel;
-    if (!channel.ReadLine(&line_) || channel.AtEnd()) return LineRead::kFailed;
-    const std::size_t line_end = channel.EndsLine() ? 1 : 0;
+    const ReadResult result = channel.ReadLine(&line_);
+    if (result != ReadResult::kLine && result != ReadResult::kPiece) return LineRead::kFailed;
+    ends_line_ = result == ReadResult::kLine;
+    const std::size_t line_end = ends_line_ ? 1 : 0;
     context_.state.TotalBytes += line_.size() + 2 * line_end;
     context_.state.MessageBytesReceived += line_.size() + line_end;
     if (line_end) line_ += '\n';
@@ -66,7 +68,7 @@ class MessageCopy {
     bool judged = true;
     bool dropping = true;  // a piece before the first line start is the reply's rest
     while (Next() == LineRead::kLine) {
-      const bool ends = context_.channel.EndsLine();
+      const bool ends = ends_line_;
       if (context_.channel.StartsLine()) {
         start.clear();
         judged = false;
@@ -103,7 +105,7 @@ class MessageCopy {
     while (Next() == LineRead::kLine) {
       Write(line_);
       const bool starts = context_.channel.StartsLine();
-      if (context_.channel.EndsLine()) {
+      if (ends_line_) {
         if (starts ? line_ == ".\n" : dot_so_far && line_ == "\n") return true;
       } else {
         dot_so_far = starts ? line_ == "." : dot_so_far && line_.empty();
@@ -140,6 +142,7 @@ class MessageCopy {
   std::string_view recipient_;
   bool request_line_;
   std::string line_;
+  bool ends_line_ = false;  // a line feed ended line_
   std::string held_;
   std::optional<SpoolFile> file_;
   bool attempted_ = false;

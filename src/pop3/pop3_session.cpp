@@ -34,9 +34,10 @@ std::string OpenAndGreet(Pop3Context& context) {
 
 }  // namespace
 
-bool Pop3Command(Pop3Context& context, std::string_view command, std::string* reply) {
+ReadResult Pop3Command(Pop3Context& context, std::string_view command, std::string* reply) {
   reply->clear();
-  return context.channel.WriteLine(command) && context.channel.ReadReplyLine(reply);
+  if (!context.channel.WriteLine(command)) return ReadResult::kFailed;
+  return context.channel.ReadReplyLine(reply);
 }
 
 void ClosePop3Channel(Pop3Context& context) {

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <optional>
 
+#include "core/channel.h"
 #include "pop3/pop3_context.h"
 
 namespace postil {
@@ -20,9 +21,10 @@ std::optional<std::int64_t> Pop3Stat(Pop3Context& context);
 // QUIT, then the channel is closed. True when the server said +OK.
 bool Pop3Quit(Pop3Context& context);
 
-// Writes the command (the channel adds CR LF) and reads one reply line.
-// False on a failure of the channel; `reply` is then empty.
-bool Pop3Command(Pop3Context& context, std::string_view command, std::string* reply);
+// Writes the command (the channel adds CR LF) and reads one reply line:
+// kLine, kCutAtEnd (the server closed after it) or, with `reply` empty, a
+// failure of the channel.
+ReadResult Pop3Command(Pop3Context& context, std::string_view command, std::string* reply);
 
 // Detaches the channel from the kill keys and closes it.
 void ClosePop3Channel(Pop3Context& context);

@@ -63,7 +63,7 @@ bool SmtpSession::SmtpConnect() {
     SmtpLog(state_, "IP: " + channel_.LocalIpAddress(), 255);
     platform::SleepMilliseconds(1);
     for (int count = 0; count < kMaxReplyLines; ++count) {
-      if (!channel_.ReadReplyLine(&line)) break;
+      if (!HasText(channel_.ReadReplyLine(&line))) break;
       state_.TotalBytes += line.size() + 2;
       SmtpLog(state_, line, line.starts_with("220") ? 0 : 2);
       if (!line.starts_with("220-")) break;
@@ -191,9 +191,10 @@ bool SmtpSession::SendRaw(std::string_view bytes) {
 }
 
 ReplyStatus SmtpSession::ReadReply(std::string* line) {
-  if (channel_.ReadReplyLine(line)) return ReplyStatus::kLine;
+  const ReadResult result = channel_.ReadReplyLine(line);
+  if (HasText(result)) return ReplyStatus::kLine;
   broken_ = true;
-  return channel_.AtEnd() ? ReplyStatus::kClosed : ReplyStatus::kFailed;
+  return result == ReadResult::kClosed ? ReplyStatus::kClosed : ReplyStatus::kFailed;
 }
 
 void SmtpSession::CloseConnection() {

@@ -36,7 +36,7 @@ TEST(FakeServerTest, ServesConnectionsInTurnAndRecordsThem) {
     Channel channel;
     channel.OpenChannel("127.0.0.1", server.port(), kTimeOutSeconds);
     std::string line;
-    EXPECT_TRUE(channel.ReadLine(&line));
+    EXPECT_EQ(channel.ReadLine(&line), ReadResult::kLine);
     EXPECT_EQ(line, "+OK " + std::to_string(i));
     EXPECT_TRUE(channel.WriteRaw(sent[i]));
     if (i == 0) std::this_thread::sleep_for(std::chrono::milliseconds(400));
@@ -75,8 +75,9 @@ TEST(FakeServerTest, CloseAfterBytesCutsTheConnectionInsideASend) {
     channel.OpenChannel("127.0.0.1", server.port(), kTimeOutSeconds);
     std::vector<std::string> lines;
     std::string line;
-    while (channel.ReadLine(&line)) lines.push_back(line);
-    EXPECT_TRUE(channel.AtEnd());
+    ReadResult result;
+    while (HasText(result = channel.ReadLine(&line))) lines.push_back(line);
+    EXPECT_EQ(result, ReadResult::kClosed);
     EXPECT_EQ(lines, c.client_lines);
     server.Stop();
     EXPECT_EQ(first_send, c.send_result);
@@ -92,7 +93,7 @@ TEST(FakeServerTest, StallDelaysTheReply) {
   channel.OpenChannel("127.0.0.1", server.port(), kTimeOutSeconds);
   const auto start = Clock::now();
   std::string line;
-  EXPECT_TRUE(channel.ReadLine(&line));
+  EXPECT_EQ(channel.ReadLine(&line), ReadResult::kLine);
   EXPECT_EQ(line, "+OK late");
   EXPECT_GE(MillisecondsSince(start), 250);
 }
