@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <array>
-#include <exception>
 #include <string_view>
 #include <utility>
 
@@ -123,20 +122,15 @@ FilterResult EvaluateFilter(const RuleTable& rules, const MessageView& view, Fil
 
 FilterVerdict DecideFilterVerdict(const RuleTable& rules, const MessageView& view,
                                   const platform::LocalTime& now) {
-  // A failure inside the filter leaves the message unfiltered.
-  try {
-    FilterVerdict verdict;
-    FilterCursor cursor;
-    for (;;) {
-      FilterResult result = EvaluateFilter(rules, view, &cursor, now);
-      if (!result.matched) break;
-      ApplyAction(result, &verdict);
-      if (result.flags & kOptionQ) break;
-    }
-    return verdict;
-  } catch (const std::exception&) {
-    return {};
+  FilterVerdict verdict;
+  FilterCursor cursor;
+  for (;;) {
+    FilterResult result = EvaluateFilter(rules, view, &cursor, now);
+    if (!result.matched) break;
+    ApplyAction(result, &verdict);
+    if (result.flags & kOptionQ) break;
   }
+  return verdict;
 }
 
 }  // namespace postil

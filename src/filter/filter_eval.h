@@ -49,7 +49,7 @@ FilterResult EvaluateFilter(const RuleTable& rules, const MessageView& view, Fil
 
 // The calling protocol: asks for rules until none holds or one carries "Q";
 // the last holding rule with a known action decides. kNone when no rule
-// decides or the evaluation failed.
+// decides. A run-time failure is left to the caller's step.
 struct FilterVerdict {
   enum class Kind { kNone, kFetch, kSkip, kHeaderOnly, kKill, kRedirect };
   Kind kind = Kind::kNone;

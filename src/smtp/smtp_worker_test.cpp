@@ -5,33 +5,17 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <atomic>
 #include <filesystem>
-#include <new>
 #include <string>
 #include <vector>
 
 #include "config/config.h"
 #include "core/run_state.h"
 #include "e2e/smtp_fixture.h"
-#include "support/fixed_clock.h"
+#include "support/failing_clock.h"
 
 namespace postil {
 namespace {
-
-// Tells the sample time, but throws std::bad_alloc from the first call
-// after Arm(): the next log line of the worker runs out of memory.
-class FailingClock final : public platform::Clock {
- public:
-  platform::LocalTime Now() const override {
-    if (armed_.exchange(false)) throw std::bad_alloc();
-    return test::SampleTime();
-  }
-  void Arm() { armed_ = true; }
-
- private:
-  mutable std::atomic<bool> armed_{false};
-};
 
 const char kNormalFile[] = "From x\nFrom: a@b\nTo: c@d\n\nbody\n";
 
@@ -39,7 +23,8 @@ TEST(SmtpWorkerTest, UnexpectedFailureEndsThatServerOnly) {
   test::HostDir dir;
   const std::filesystem::path old_dir = std::filesystem::current_path();
   std::filesystem::current_path(dir.path());
-  FailingClock clock;
+  // Armed, the next log line of the worker runs out of memory.
+  test::FailingClock clock;
   test::FakeSmtpServer first;
   test::FakeSmtpServer second;
   // Mid-transaction, with the connection open and attached to the kill keys.

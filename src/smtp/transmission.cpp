@@ -1,21 +1,20 @@
 #include "smtp/transmission.h"
 
 #include <optional>
+#include <span>
 #include <string>
 
 #include "config/config.h"
 #include "core/run_state.h"
 #include "smtp/body_sender.h"
-#include "smtp/local_mail.h"
 #include "smtp/message_rules.h"
 #include "smtp/smtp_session.h"
 #include "smtp/spool_line_reader.h"
 #include "smtp/spool_remainder.h"
+#include "smtp/transaction_ending.h"
 
 namespace postil {
 namespace {
-
-constexpr int kPauseAfterRefusalMs = 2000;
 
 enum class Outcome { kAccepted, kRefused, kFailed };
 
@@ -29,60 +28,9 @@ Outcome Command(SmtpSession& session, std::string_view command, std::string_view
   return reply->starts_with(code) ? Outcome::kAccepted : Outcome::kRefused;
 }
 
-void MarkConnectionLost(SmtpSession& session) {
-  RunState& state = session.state();
-  state.SmtpErrorFlag = true;
-  state.SmtpSentRcvdField.Set("");
-  state.SmtpInfoField.Set("Connection lost");
-  SmtpLog(state, "Connection lost", 2);
-  session.CloseConnection();
-}
-
-// Ends an open transaction: RSET, so the next one starts clean.
-void ResetConnection(SmtpSession& session) {
-  SmtpLog(session.state(), "Reset Connection", 0);
-  std::string reply;
-  bool sent = session.SendCommand("RSET");
-  if (sent) session.state().SentBytes += 5;
-  if (!sent || session.ReadReply(&reply) != ReplyStatus::kLine || reply.empty()) {
-    MarkConnectionLost(session);
-    return;
-  }
-  SmtpLog(session.state(), reply, 0);
-}
-
-// Data already sent cannot be taken back: only closing the connection
-// makes the server discard the message.
-void AbandonTransaction(SmtpSession& session, std::string_view reason) {
-  RunState& state = session.state();
-  SmtpLog(state, reason, 2);
-  state.SmtpErrorFlag = true;
-  state.SmtpInfoField.Set("Message abandoned");
-  session.AbandonConnection();
-}
-
-// A failed send or read: the connection cannot be trusted any more, so no
-// further file is tried over it.
-bool ChannelFailure(SmtpSession& session) {
-  session.state().SmtpErrorFlag = true;
-  session.CloseConnection();
-  return false;
-}
-
-// True when the bounce reached the inbound spool. When it did not, the
-// refused message must stay in its spool file, or the sender never hears of
-// the refusal.
-bool WriteBounce(SmtpSession& session, std::string_view recipient, std::string_view reply) {
-  RunState& state = session.state();
-  NoticeMail mail =
-      NoticeMail::OpenNoticeMail(state, recipient, LocalSenderText(kMailerDaemonAddress),
-                                 "Subject: Error Sending Message ", kSmtpThread);
-  const std::string rule(70, '-');
-  mail.WriteNoticeText("\nSmtp-Server: " + session.account().Server + "\n\n\n" + rule + "\n" +
-                       std::string(reply) + "\n" + rule + "\n\n\n");
-  if (mail.CloseNoticeMail()) return true;
-  SmtpLog(state, "Error writing Bounce to " + std::string(recipient), 2);
-  state.SmtpErrorFlag = true;
+// Ends the transaction; false, for the callers that stop with it.
+bool Stop(SmtpSession& session, const Ending& ending, const Exchange& exchange = {}) {
+  EndTransaction(session, ending, exchange);
   return false;
 }
 
@@ -101,16 +49,39 @@ bool SendHeaderLine(SmtpSession& session, std::string line, bool batched) {
 
 // --- normal spool files ---
 
-bool NormalFailure(SmtpSession& session, std::string_view command, std::string_view reply,
-                   bool reset) {
-  SmtpLog(session.state(), command, 2);
-  SmtpLog(session.state(), reply, 2);
-  session.state().SmtpErrorFlag = true;
-  // The refused transaction stays open on the server and would make it
-  // refuse the next file's MAIL FROM: reset it while the server answers.
-  if (session.Broken()) session.CloseConnection();
-  else if (reset) ResetConnection(session);
-  return false;
+// One command of a normal transaction: what the fields and the log show
+// before it goes, the reply that lets the transaction go on, and how it
+// ends on any other reply.
+struct NormalStep {
+  std::string command;
+  std::string_view code;
+  std::string info;       // SmtpInfoField, unless empty
+  std::string sent_rcvd;  // SmtpSentRcvdField, unless empty
+  std::string log;        // level 7, unless empty
+  const Ending* refused;
+  bool log_accepted = false;  // the accepting reply, level 0
+};
+
+// Walks the steps in order; false at the first that does not get its reply.
+bool RunSteps(SmtpSession& session, std::span<const NormalStep> steps) {
+  RunState& state = session.state();
+  for (const NormalStep& step : steps) {
+    if (!step.info.empty()) state.SmtpInfoField.Set(step.info);
+    if (!step.sent_rcvd.empty()) state.SmtpSentRcvdField.Set(step.sent_rcvd);
+    if (!step.log.empty()) SmtpLog(state, step.log, 7);
+    std::string reply;
+    switch (Command(session, step.command, step.code, &reply)) {
+      case Outcome::kFailed:
+        return Stop(session, ending::kChannelFailure);
+      case Outcome::kRefused:
+        return Stop(session, *step.refused,
+                    {.command = step.command, .reply = reply, .commands_sent = true});
+      case Outcome::kAccepted:
+        break;
+    }
+    if (step.log_accepted) SmtpLog(state, reply, 0);
+  }
+  return true;
 }
 
 std::optional<NormalEnvelope> ScanNormalEnvelope(SmtpSession& session, SpoolLineReader& reader) {
@@ -134,13 +105,13 @@ bool SendNormalContent(SmtpSession& session, SpoolLineReader& reader) {
     if (reader.Failed()) return false;
     // A header line "." would end the data early.
     if (line.starts_with('.')) line.insert(0, 1, '.');
-    if (!SendHeaderLine(session, line, false)) return ChannelFailure(session);
+    if (!SendHeaderLine(session, line, false)) return Stop(session, ending::kChannelFailure);
   } while (!line.empty());
   BodySender body(session, session.account().Burst);
   while (!reader.AtEnd()) {
     line = NormalBodyLine(reader.ReadSpoolLine());
     if (reader.Failed()) return false;
-    if (!body.SendBodyLine(line, reader.AtEnd())) return ChannelFailure(session);
+    if (!body.SendBodyLine(line, reader.AtEnd())) return Stop(session, ending::kChannelFailure);
   }
   return true;
 }
@@ -163,8 +134,10 @@ std::string MailFromLine(SmtpSession& session, std::string_view line, BatchedTra
     if (c != '<' && c != '>') sender += c;
   }
   const SmtpAccount& account = session.account();
-  if (!account.Envelope.empty()) sender = account.Envelope;
-  else if (!account.Redirect.empty()) sender = account.Redirect;
+  if (!account.Envelope.empty())
+    sender = account.Envelope;
+  else if (!account.Redirect.empty())
+    sender = account.Redirect;
   t->sender = sender;
   session.state().SmtpSentRcvdField.Set("Mail from: " + sender);
   SmtpLog(session.state(), "Mail from: <" + sender + ">", 7);
@@ -181,26 +154,14 @@ void ShowRecipient(SmtpSession& session, std::string_view line) {
   SmtpLog(session.state(), "Mail to: " + recipient, 7);
 }
 
-// The file ended or broke before its message was complete.
-CommandPhase IncompleteCommands(SmtpSession& session, const BatchedTransaction& t,
-                                std::string_view reason) {
-  SmtpLog(session.state(), reason, 2);
-  session.state().SmtpErrorFlag = true;
-  if (t.commands_sent && session.IsOpen()) ResetConnection(session);
-  return CommandPhase::kFailed;
+// What an ending of a batched transaction is told of it.
+Exchange Said(const BatchedTransaction& t, std::string_view reply = {}) {
+  return {.reply = reply, .sender = t.sender, .commands_sent = t.commands_sent};
 }
 
-// True when the refusal is for good (5xx) and its bounce was written.
-bool Refused(SmtpSession& session, const BatchedTransaction& t, const std::string& reply) {
-  RunState& state = session.state();
-  state.SmtpErrorFlag = true;
-  state.SmtpSentRcvdField.Set("");
-  state.SmtpInfoField.Set(reply.size() > 4 ? std::string_view(reply).substr(4) : "");
-  SmtpLog(state, reply, 2);
-  bool bounced = WriteBounce(session, t.sender, reply);
-  ResetConnection(session);
-  platform::SleepMilliseconds(kPauseAfterRefusalMs);
-  return bounced && reply.starts_with('5');
+CommandPhase Failed(SmtpSession& session, const Ending& ending, const Exchange& exchange = {}) {
+  EndTransaction(session, ending, exchange);
+  return CommandPhase::kFailed;
 }
 
 // Reads past the rest of a refused message: its commands up to "DATA"
@@ -218,14 +179,12 @@ CommandPhase SendBatchedCommands(SmtpSession& session, SpoolLineReader& reader,
   RunState& state = session.state();
   BatchedTransaction t;
   for (;;) {
-    if (!first && reader.AtEnd())
-      return IncompleteCommands(session, t, "Error: Spoolfile ends before DATA");
+    if (!first && reader.AtEnd()) return Failed(session, ending::kCommandsCut, Said(t));
     std::string line = first ? std::move(*first) : reader.ReadSpoolLine();
     first.reset();
-    if (reader.Failed()) return IncompleteCommands(session, t, "Error: Spoolfile unreadable");
+    if (reader.Failed()) return Failed(session, ending::kCommandsUnreadable, Said(t));
     if (line == "QUIT") {
-      // A transaction begun without data must not stay open for the next file.
-      if (t.commands_sent) ResetConnection(session);
+      EndTransaction(session, ending::kQuitWithoutData, Said(t));
       return CommandPhase::kQuit;
     }
     if (line.starts_with("MAIL FROM:")) line = MailFromLine(session, line, &t);
@@ -244,13 +203,13 @@ CommandPhase SendBatchedCommands(SmtpSession& session, SpoolLineReader& reader,
         if (reply_line.starts_with("250")) SmtpLog(state, reply_line, 255);
       });
     }
-    if (status != ReplyStatus::kLine || reply.empty()) {
-      MarkConnectionLost(session);
-      return CommandPhase::kFailed;
-    }
+    if (status != ReplyStatus::kLine || reply.empty())
+      return Failed(session, ending::kConnectionLost);
     if (line != "DATA" && reply.starts_with("250 ")) continue;
     if (reply.starts_with("354")) return CommandPhase::kData;
-    if (!Refused(session, t, reply)) return CommandPhase::kFailed;
+    // Only a refusal for good whose sender was told leaves the message done.
+    const bool bounced = EndTransaction(session, ending::kBounced, Said(t, reply));
+    if (!bounced || !reply.starts_with('5')) return CommandPhase::kFailed;
     SkipRefusedMessage(reader, line == "DATA");
     return reader.Failed() ? CommandPhase::kFailed : CommandPhase::kBounced;
   }
@@ -262,40 +221,24 @@ bool SendBatchedData(SmtpSession& session, SpoolLineReader& reader) {
   BodySender body(session, session.account().Burst);
   bool in_header = true;
   for (;;) {
-    if (reader.AtEnd()) {
-      AbandonTransaction(session, "Error: Spoolfile ends without \".\", message abandoned");
-      return false;
-    }
+    if (reader.AtEnd()) return Stop(session, ending::kDataCut);
     std::string line = reader.ReadSpoolLine();
-    if (reader.Failed()) {
-      AbandonTransaction(session, "Error: Spoolfile unreadable, message abandoned");
-      return false;
-    }
+    if (reader.Failed()) return Stop(session, ending::kDataUnreadable);
     // "." ends the data, in the header too (a message without body).
     if (line == ".") break;
     bool sent = in_header ? SendHeaderLine(session, line, true)
                           : body.SendBodyLine(SignatureRule(line), false);
-    if (!sent) {
-      MarkConnectionLost(session);
-      return false;
-    }
+    if (!sent) return Stop(session, ending::kConnectionLost);
     if (line.empty()) in_header = false;
   }
+  if (!body.SendBodyLine(".", false)) return Stop(session, ending::kConnectionLost);
   std::string reply;
-  if (!body.SendBodyLine(".", false)) {
-    MarkConnectionLost(session);
-    return false;
-  }
   ReplyStatus status = session.ReadReply(&reply);
   if (status == ReplyStatus::kLine && reply.starts_with("250")) {
     SmtpLog(state, reply, 0);
     return true;
   }
-  state.SmtpErrorFlag = true;
-  SmtpLog(state, ".", 2);
-  SmtpLog(state, reply, 2);
-  if (session.Broken()) session.CloseConnection();
-  return false;
+  return Stop(session, ending::kRefusedOutside, {.command = ".", .reply = reply});
 }
 
 // After an accepted message: the next command line of a further message,
@@ -313,56 +256,31 @@ bool SendNormalMessage(SmtpSession& session, SpoolLineReader& reader) {
   RunState& state = session.state();
   const SmtpAccount& account = session.account();
   std::optional<NormalEnvelope> envelope = ScanNormalEnvelope(session, reader);
-  if (!envelope) {
-    state.SmtpErrorFlag = true;
-    return false;
-  }
-  if (envelope->sender.empty() || envelope->recipient.empty()) {
-    SmtpLog(state, "Error: no sender or recipient in Spoolfile", 2);
-    state.SmtpErrorFlag = true;
-    return false;
-  }
+  if (!envelope) return Stop(session, ending::kUnsent);
+  if (envelope->sender.empty() || envelope->recipient.empty())
+    return Stop(session, ending::kNoEnvelope);
   std::string sender = account.Envelope.empty() ? envelope->sender : account.Envelope;
   const std::string& recipient = envelope->recipient;
 
   state.SentBytes = 0;
   std::string reply;
-  if (!session.SmtpGreet(HeloDomainOf(sender), &reply)) return NormalFailure(session, "", reply, false);
-
-  std::string command = "MAIL FROM:<" + sender + ">";
-  state.SmtpSentRcvdField.Set("Mail from: " + sender);
-  SmtpLog(state, "Mail from: <" + sender + ">", 7);
-  Outcome outcome = Command(session, command, "250", &reply);
-  if (outcome == Outcome::kAccepted) {
-    command = "RCPT TO:<" + recipient + ">";
-    state.SmtpInfoField.Set("To: " + recipient);
-    state.SmtpSentRcvdField.Set("Mail to: " + recipient);
-    SmtpLog(state, "Mail to: <" + recipient + ">", 7);
-    outcome = Command(session, command, "250", &reply);
-  }
-  if (outcome == Outcome::kAccepted) {
-    command = "DATA";
-    state.SmtpSentRcvdField.Set("%SendBytes%");
-    outcome = Command(session, command, "354", &reply);
-  }
-  if (outcome == Outcome::kFailed) return ChannelFailure(session);
-  if (outcome == Outcome::kRefused) return NormalFailure(session, command, reply, true);
-
+  // No command was refused: the log shows an empty one before the reply.
+  if (!session.SmtpGreet(HeloDomainOf(sender), &reply))
+    return Stop(session, ending::kRefusedOutside, {.reply = reply});
+  const NormalStep envelope_steps[] = {
+      {"MAIL FROM:<" + sender + ">", "250", "", "Mail from: " + sender,
+       "Mail from: <" + sender + ">", &ending::kCommandRefused},
+      {"RCPT TO:<" + recipient + ">", "250", "To: " + recipient, "Mail to: " + recipient,
+       "Mail to: <" + recipient + ">", &ending::kCommandRefused},
+      {"DATA", "354", "", "%SendBytes%", "", &ending::kCommandRefused},
+  };
+  if (!RunSteps(session, envelope_steps)) return false;
   if (!SendNormalContent(session, reader)) {
-    if (reader.Failed()) AbandonTransaction(session, "Error: Spoolfile unreadable, message abandoned");
+    if (reader.Failed()) EndTransaction(session, ending::kDataUnreadable);
     return false;
   }
-  if (!session.SendCommand(".")) return ChannelFailure(session);
-  state.SentBytes += 2;
-  if (session.ReadReply(&reply) == ReplyStatus::kFailed) return ChannelFailure(session);
-  if (reply.starts_with("250")) {
-    SmtpLog(state, reply, 0);
-    return true;
-  }
-  SmtpLog(state, reply, 2);
-  state.SmtpErrorFlag = true;
-  if (session.Broken()) session.CloseConnection();
-  return false;
+  const NormalStep end_of_data[] = {{".", "250", "", "", "", &ending::kMessageRefused, true}};
+  return RunSteps(session, end_of_data);
 }
 
 bool SendBatchedMessage(SmtpSession& session, SpoolLineReader& reader, SpoolRemainder& remainder) {
@@ -371,11 +289,9 @@ bool SendBatchedMessage(SmtpSession& session, SpoolLineReader& reader, SpoolRema
   state.SmtpSentRcvdField.Set("%SendBytes%");
   std::string helo = reader.ReadSpoolLine();
   std::string reply;
-  if (!session.SmtpGreet(helo.size() > 5 ? std::string_view(helo).substr(5) : "", &reply)) {
-    // The file stays unsent: the run must not end as a success.
-    state.SmtpErrorFlag = true;
-    return false;
-  }
+  // A failed greeting leaves the file unsent: the run must not end as a success.
+  if (!session.SmtpGreet(helo.size() > 5 ? std::string_view(helo).substr(5) : "", &reply))
+    return Stop(session, ending::kUnsent);
   remainder.KeepHead(reader.Offset());
   std::optional<std::string> first;
   for (int message = 1;; ++message) {
