@@ -114,7 +114,7 @@ std::string FindTmux() {
 }
 
 std::string ReadWhole(const std::string& path) {
-  return platform::ReadFilePrefix(path, 1 << 20, nullptr).value_or("");
+  return platform::ReadFilePrefix(path, 1 << 20).value_or("");
 }
 
 // CPU time of a process in seconds, all its threads: user and system time

@@ -14,11 +14,12 @@ namespace {
 // The killfile is only named in box files.
 void LoadKillfileSetting(RunState& state, Config* config, RuleTable* rules) {
   if (config->PPP_Killfile.empty() || !config->HostBoxMode) return;
+  const Logger log = state.log.For(LogThread::kPop3);
   if (LoadKillfile(state, config->PPP_Killfile, rules)) {
     config->FilterActive = true;
-    state.log.WriteLog("Loading Sortwarden Configuration", kPop3Thread, 6);
+    log.Write(LogLevel::kSetUp, "Loading Sortwarden Configuration");
   } else {
-    state.log.WriteLog("Sortwarden Configuration not found", kPop3Thread, 6);
+    log.Write(LogLevel::kSetUp, "Sortwarden Configuration not found");
   }
 }
 
@@ -26,17 +27,18 @@ void LoadKillfileSetting(RunState& state, Config* config, RuleTable* rules) {
 
 void LoadConfiguration(RunState& state, std::string_view file_name, Config* config,
                        RuleTable* rules) {
+  const Logger log = state.log.For(LogThread::kMain);
   platform::InputFile file;
-  if (!OpenDataFile(state, &file, file_name, kMainThread)) return;
+  if (!OpenDataFile(state, &file, file_name, log)) return;
   std::string text(kConfigBytes, '\0');
   std::int64_t got = file.Read(text.data(), text.size());
   file.Close();
   text.resize(got > 0 ? static_cast<std::size_t>(got) : 0);
 
   const bool box_mode = IsBoxFileName(file_name);
-  if (box_mode) state.log.WriteLog("Reading Quorvex's RFC/PPP Configuration", kMainThread, 255);
+  if (box_mode) log.Write(LogLevel::kTrace, "Reading Quorvex's RFC/PPP Configuration");
   for (const std::string& note : ParseConfiguration(text, box_mode, config))
-    state.log.WriteLog(note, kMainThread, 1);
+    log.Write(LogLevel::kDataError, note);
 
   state.Pop3SentRcvdField.Set("");
   state.Pop3InfoField.Set("");

@@ -104,8 +104,9 @@ void RunThreads(RunState& state, const Config& config, const RuleTable& rules,
   screen.join();
   console.RestoreScreen();
 
-  state.log.WriteLog(rate.empty() ? std::string("No Cps-Info available") : rate, kMainThread, 0);
-  state.log.WriteLog("END", kMainThread, 0);
+  const Logger log = state.log.For(LogThread::kMain);
+  log.Write(LogLevel::kProgress, rate.empty() ? std::string("No Cps-Info available") : rate);
+  log.Write(LogLevel::kProgress, "END");
 }
 
 }  // namespace
@@ -127,16 +128,17 @@ int RunPostil(std::string_view command_tail, std::ostream& out, const platform::
   ApplySwitches(state, command_tail);
   std::string config_name = FirstWord(command_tail);
   state.log.SetupLog(HostLogDirectory());
+  const Logger log = state.log.For(LogThread::kMain);
 
   Config config;
   RuleTable rules;
   if (platform::FileExists("ZDial.No")) {
-    state.log.WriteLog("no active connection!", kMainThread, 0);
+    log.Write(LogLevel::kProgress, "no active connection!");
   } else if (!platform::FileExists(config_name)) {
     out << "\n" << "Error: Configurationfile '" << config_name << "' not found!\n";
-    state.log.WriteLog(std::string(ProgramName) + "Error: '" + config_name + "' not found!",
-                       kMainThread, 1);
-    state.log.WriteLog("END", kMainThread, 0);
+    log.Write(LogLevel::kDataError,
+              std::string(ProgramName) + "Error: '" + config_name + "' not found!");
+    log.Write(LogLevel::kProgress, "END");
   } else {
     LoadConfiguration(state, config_name, &config, &rules);
     RunThreads(state, config, rules, console);

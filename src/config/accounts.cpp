@@ -22,7 +22,7 @@ int TimeOutValue(std::string_view list, int account) {
       RangedValue(AccountWord(list, account, Fallback::kFirstWord), 0, kMaxTimeOut, 15));
 }
 
-std::string UnlessOffWord(std::string word) { return IsOffWord(word) ? std::string() : word; }
+std::string UnlessOffWord(const std::string& word) { return IsOffWord(word) ? std::string() : word; }
 
 }  // namespace
 

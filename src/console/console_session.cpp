@@ -50,7 +50,8 @@ ConsoleSession::~ConsoleSession() {
 }
 
 void ConsoleSession::StatusScreenThread(const Config& config) {
-  state_.log.WriteLog("Console Starting ...", kScreenThread, 255);
+  const Logger log = state_.log.For(LogThread::kScreen);
+  log.Write(LogLevel::kTrace, "Console Starting ...");
   int failure = kNoFailure;
   std::optional<StatusPanel> panel;
   Attempt(&failure, [&] {
@@ -69,7 +70,7 @@ void ConsoleSession::StatusScreenThread(const Config& config) {
 
   for (;;) {
     if (failure != kNoFailure) {
-      state_.log.WriteLog("Runtime Error " + std::to_string(failure), kScreenThread, 1);
+      log.Write(LogLevel::kDataError, "Runtime Error " + std::to_string(failure));
       failure = kNoFailure;
     }
     if (panel) Attempt(&failure, [&] { panel->DrawValues(); });
@@ -79,7 +80,7 @@ void ConsoleSession::StatusScreenThread(const Config& config) {
     });
     platform::SleepMilliseconds(kCycleMs);
   }
-  state_.log.WriteLog("Console: Exit requested", kScreenThread, 255);
+  log.Write(LogLevel::kTrace, "Console: Exit requested");
   state_.ScreenStopped = true;
 }
 

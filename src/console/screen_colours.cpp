@@ -85,7 +85,7 @@ std::optional<std::string> MailerColourText(std::string_view line) {
 ScreenColours LoadScreenColours(RunState& state) {
   const std::string path = platform::GetEnvironment("QV") + "\\QUORVX.COL";
   if (!platform::FileExists(path)) return ParseColourText(kDefaultColourText);
-  state.log.WriteLog("Using Quorvex Mailer Colors ", kScreenThread, 255);
+  state.log.For(LogThread::kScreen).Write(LogLevel::kTrace, "Using Quorvex Mailer Colors ");
   platform::InputFile file;
   bool opened;
   {
@@ -97,7 +97,7 @@ ScreenColours LoadScreenColours(RunState& state) {
                 if (std::optional<std::string> found = MailerColourText(line)) text = *found;
               });
   if (!read) {
-    state.log.WriteLog("Error Reading QUORVX.COL", kMainThread, 2);
+    state.log.For(LogThread::kMain).Write(LogLevel::kFailure, "Error Reading QUORVX.COL");
     return ParseColourText(kDefaultColourText);
   }
   return ParseColourText(text);

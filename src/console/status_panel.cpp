@@ -176,7 +176,7 @@ void ActOnKey(RunState& state, Key key) {
   }
   for (const KillKey& kill : kKillKeys) {
     if (kill.key != key) continue;
-    state.log.WriteLog(kill.log_line, kScreenThread, 2);
+    state.log.For(LogThread::kScreen).Write(LogLevel::kFailure, kill.log_line);
     if (kill.pop3) state.Pop3Socket.Abort();
     if (kill.smtp) state.SmtpSocket.Abort();
   }

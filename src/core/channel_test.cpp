@@ -78,7 +78,7 @@ std::vector<std::string> ReadScripted(std::vector<std::string> pieces) {
 }
 
 // A server that sends `bytes` and closes.
-FakeServer SendingServer(std::string bytes) {
+FakeServer SendingServer(const std::string& bytes) {
   return FakeServer([bytes](FakeConnection& connection) { connection.SendRaw(bytes); });
 }
 

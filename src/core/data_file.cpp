@@ -7,13 +7,13 @@
 
 namespace postil {
 
-bool OpenDataFile(RunState& state, platform::InputFile* file, std::string_view name, int thread) {
+bool OpenDataFile(RunState& state, platform::InputFile* file, std::string_view name, Logger log) {
   bool opened;
   {
     std::lock_guard lock(state.StateMutex);
     opened = file->Open(name, nullptr);
   }
-  if (!opened) state.log.WriteLog("Error Opening " + std::string(name), thread, 2);
+  if (!opened) log.Write(LogLevel::kFailure, "Error Opening " + std::string(name));
   return opened;
 }
 

@@ -4,6 +4,7 @@
 
 #include <string_view>
 
+#include "log/logger.h"
 #include "platform/files.h"
 
 namespace postil {
@@ -11,7 +12,7 @@ namespace postil {
 struct RunState;
 
 // Opens `name` into `file` while holding the state mutex. On failure logs
-// "Error Opening " + name (the given thread, level 2) and returns false.
-bool OpenDataFile(RunState& state, platform::InputFile* file, std::string_view name, int thread);
+// "Error Opening " + name on `log` (kFailure) and returns false.
+bool OpenDataFile(RunState& state, platform::InputFile* file, std::string_view name, Logger log);
 
 }  // namespace postil

@@ -15,7 +15,7 @@ namespace {
 std::string ReadHostFile(RunState& state, std::string_view name, std::size_t max_bytes) {
   if (!platform::FileExists(name)) return {};
   platform::InputFile file;
-  if (!OpenDataFile(state, &file, name, kMainThread)) return {};
+  if (!OpenDataFile(state, &file, name, state.log.For(LogThread::kMain))) return {};
   // A read error keeps what was read before it.
   std::string bytes;
   file.ReadUpTo(max_bytes, &bytes);
@@ -33,8 +33,7 @@ double DialerOnlineSince(RunState& state) {
 std::optional<std::string> HostLogDirectory() {
   constexpr std::size_t kHostConfigBytes = 16024;
   if (!platform::FileExists("QUORVX.CFG")) return std::nullopt;
-  std::string text =
-      platform::ReadFilePrefix("QUORVX.CFG", kHostConfigBytes, nullptr).value_or("") + "\r\n";
+  std::string text = platform::ReadFilePrefix("QUORVX.CFG", kHostConfigBytes).value_or("") + "\r\n";
   return LookupSetting(text, "$LOGDIR=", "", true);
 }
 

@@ -46,9 +46,9 @@ std::optional<SpoolEntry> ParseSpoolName(std::string_view name, std::string_view
 // A temporary file that no process writes any more was left by a run that
 // died while writing it: nothing would ever remove it, and its number would
 // stay taken for good.
-bool RemoveAbandonedSpool(RunState& state, const std::string& path, int thread) {
+bool RemoveAbandonedSpool(const std::string& path, Logger log) {
   if (!platform::RemoveAbandonedFile(path)) return false;
-  state.log.WriteLog("Removing stale Spoolfile: " + path, thread, 0);
+  log.Write(LogLevel::kProgress, "Removing stale Spoolfile: " + path);
   return true;
 }
 
@@ -57,15 +57,13 @@ bool RemoveAbandonedSpool(RunState& state, const std::string& path, int thread) 
 // one by one would cost a directory read each, since names are matched
 // without regard to case. Called under the state mutex, which every writer
 // of this program holds while it creates its temporary file.
-int LowestFreeNumber(RunState& state, std::string_view spool_dir, std::string_view extension,
-                     int thread) {
+int LowestFreeNumber(std::string_view spool_dir, std::string_view extension, Logger log) {
   std::bitset<kSpoolNameCount> taken;
   std::string upper_extension = UpperCase(extension);
   for (const std::string& name : platform::ListNames(spool_dir)) {
     std::optional<SpoolEntry> entry = ParseSpoolName(name, upper_extension);
     if (!entry) continue;
-    if (entry->temporary && RemoveAbandonedSpool(state, std::string(spool_dir) + name, thread))
-      continue;
+    if (entry->temporary && RemoveAbandonedSpool(std::string(spool_dir) + name, log)) continue;
     taken.set(static_cast<std::size_t>(entry->number));
   }
   for (int number = 0; number < kSpoolNameCount; ++number) {
@@ -81,20 +79,20 @@ std::string SpoolTempName(std::string_view final_name) {
 }
 
 std::optional<SpoolFile> CreateSpoolFile(RunState& state, std::string_view spool_dir,
-                                         std::string_view extension, int thread) {
+                                         std::string_view extension, Logger log) {
   std::lock_guard lock(state.StateMutex);
-  int number = LowestFreeNumber(state, spool_dir, extension, thread);
+  int number = LowestFreeNumber(spool_dir, extension, log);
   if (number < 0) {
     // Every name taken: the last one is reported and nothing is overwritten.
-    state.log.WriteLog("Error Spoolfile: " + SpoolName(spool_dir, kSpoolNameCount - 1, extension),
-                       thread, 2);
+    log.Write(LogLevel::kFailure,
+              "Error Spoolfile: " + SpoolName(spool_dir, kSpoolNameCount - 1, extension));
     return std::nullopt;
   }
   std::string name = SpoolName(spool_dir, number, extension);
-  state.log.WriteLog("Creating Spoolfile: " + name, thread, 255);
+  log.Write(LogLevel::kTrace, "Creating Spoolfile: " + name);
   platform::DurableFile file;
   if (file.CreateNew(name, SpoolTempName(name), nullptr)) return SpoolFile(std::move(file), name);
-  state.log.WriteLog("Error Spoolfile: " + name, thread, 2);
+  log.Write(LogLevel::kFailure, "Error Spoolfile: " + name);
   return std::nullopt;
 }
 

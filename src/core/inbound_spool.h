@@ -10,6 +10,7 @@
 #include <string>
 #include <string_view>
 
+#include "log/logger.h"
 #include "platform/clock.h"
 #include "platform/files.h"
 
@@ -38,14 +39,14 @@ class SpoolFile {
 
 // Under the state mutex: the first of spool_dir + "M0000" + extension ..
 // "M9999" + extension under which neither the file nor its temporary name
-// exists, logged as "Creating Spoolfile: " + name (thread, level 255), and
+// exists, logged on `log` as "Creating Spoolfile: " + name (kTrace), and
 // created. Temporary files that no process is writing are removed first,
-// each logged as "Removing stale Spoolfile: " + its name (thread, level 0).
+// each logged as "Removing stale Spoolfile: " + its name (kProgress).
 // `spool_dir` is empty or ends with "\". When the file cannot be created, or
-// every name is taken, logs "Error Spoolfile: " + name (thread, level 2) and
+// every name is taken, logs "Error Spoolfile: " + name (kFailure) and
 // returns nothing.
 std::optional<SpoolFile> CreateSpoolFile(RunState& state, std::string_view spool_dir,
-                                         std::string_view extension, int thread);
+                                         std::string_view extension, Logger log);
 
 // The name a spool file has while it is being written: never matched by the
 // host's M????.MSG pattern.

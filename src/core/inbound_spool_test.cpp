@@ -14,7 +14,9 @@ namespace {
 
 class InboundSpoolTest : public ::testing::Test {
  protected:
-  std::optional<SpoolFile> Create() { return CreateSpoolFile(state_, spool_, ".MSG", 1); }
+  std::optional<SpoolFile> Create() {
+    return CreateSpoolFile(state_, spool_, ".MSG", state_.log.For(LogThread::kPop3));
+  }
 
   test::HostDir dir_;
   std::string spool_ = dir_.path() + "\\IN\\";

@@ -102,8 +102,7 @@ ReadStatus ReadAllLines(KillfileLines* lines, OnLine on_line) {
   return status;
 }
 
-void LogReadFailure(RunState& state, ReadStatus status, std::string_view path,
-                    std::size_t line_number) {
+void LogReadFailure(Logger log, ReadStatus status, std::string_view path, std::size_t line_number) {
   std::string text;
   switch (status) {
     case ReadStatus::kLineTooLong:
@@ -117,14 +116,13 @@ void LogReadFailure(RunState& state, ReadStatus status, std::string_view path,
       text = "Error Reading ";
       break;
   }
-  state.log.WriteLog(text + std::string(path), kMainThread, 2);
+  log.Write(LogLevel::kFailure, text + std::string(path));
 }
 
 // The sizing pass counts the sections, so the reading pass can size the
 // table and a file without sections is done with at once. Every section
 // and rule is kept, however many there are.
-bool ReadKillfile(RunState& state, std::string_view path, platform::InputFile* file,
-                  RuleTable* rules) {
+bool ReadKillfile(Logger log, std::string_view path, platform::InputFile* file, RuleTable* rules) {
   KillfileLines lines(file);
   std::size_t sections = 0;
   ReadStatus status = ReadAllLines(&lines, [&](std::string_view line) {
@@ -138,7 +136,7 @@ bool ReadKillfile(RunState& state, std::string_view path, platform::InputFile* f
     }
   }
   if (status == ReadStatus::kEnd) return true;
-  LogReadFailure(state, status, path, lines.line_number());
+  LogReadFailure(log, status, path, lines.line_number());
   return false;
 }
 
@@ -162,12 +160,13 @@ void AddKillfileLine(std::string_view line, RuleTable* rules) {
 bool LoadKillfile(RunState& state, std::string_view path, RuleTable* rules) {
   *rules = RuleTable{};
   if (!platform::FileExists(path)) return false;
+  const Logger log = state.log.For(LogThread::kMain);
   platform::InputFile file;
-  if (!OpenDataFile(state, &file, path, kMainThread)) return false;
+  if (!OpenDataFile(state, &file, path, log)) return false;
   try {
-    if (ReadKillfile(state, path, &file, rules)) return true;
+    if (ReadKillfile(log, path, &file, rules)) return true;
   } catch (const std::bad_alloc&) {
-    LogReadFailure(state, ReadStatus::kFailed, path, 0);
+    LogReadFailure(log, ReadStatus::kFailed, path, 0);
   }
   *rules = RuleTable{};
   return false;

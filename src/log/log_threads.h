@@ -3,9 +3,11 @@
 
 namespace postil {
 
-inline constexpr int kMainThread = -1;
-inline constexpr int kScreenThread = 0;
-inline constexpr int kPop3Thread = 1;
-inline constexpr int kSmtpThread = 2;
+enum class LogThread : int {
+  kMain = -1,
+  kScreen = 0,
+  kPop3 = 1,
+  kSmtp = 2,
+};
 
 }  // namespace postil

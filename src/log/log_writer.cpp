@@ -4,7 +4,6 @@
 #include <optional>
 #include <utility>
 
-#include "log/log_threads.h"
 #include "text/cp437_case.h"
 #include "text/date_address.h"
 #include "text/text_helpers.h"
@@ -13,27 +12,35 @@ namespace postil {
 namespace {
 
 struct LevelMark {
-  int level;
+  LogLevel level;
   std::string_view mark;
   bool always_written;
 };
 
-constexpr std::array<LevelMark, 12> kLevelMarks = {{
-    {0, "  ", true},
-    {1, "! ", true},
-    {2, "? ", true},
-    {3, "$ ", true},
-    {4, "* ", false},
-    {5, ": ", true},
-    {6, "+ ", true},
-    {7, "- ", true},
-    {8, "% ", true},
-    {9, "~ ", true},
-    {10, "= ", true},
-    {255, "  ", false},
+constexpr std::array<LevelMark, kLogLevels.size()> kLevelMarks = {{
+    {LogLevel::kProgress, "  ", true},
+    {LogLevel::kDataError, "! ", true},
+    {LogLevel::kFailure, "? ", true},
+    {LogLevel::kUnused3, "$ ", true},
+    {LogLevel::kSpoolDetail, "* ", false},
+    {LogLevel::kUnused5, ": ", true},
+    {LogLevel::kSetUp, "+ ", true},
+    {LogLevel::kMessageAction, "- ", true},
+    {LogLevel::kStatistics, "% ", true},
+    {LogLevel::kDialogueStart, "~ ", true},
+    {LogLevel::kConnection, "= ", true},
+    {LogLevel::kTrace, "  ", false},
 }};
 
-const LevelMark* FindLevel(int level) {
+constexpr bool MarksFollowLevels() {
+  for (std::size_t i = 0; i < kLevelMarks.size(); ++i) {
+    if (kLevelMarks[i].level != kLogLevels[i]) return false;
+  }
+  return true;
+}
+static_assert(MarksFollowLevels(), "one mark row per LogLevel, in the order of kLogLevels");
+
+const LevelMark* FindLevel(LogLevel level) {
   for (const LevelMark& entry : kLevelMarks) {
     if (entry.level == level) return &entry;
   }
@@ -70,7 +77,7 @@ void Log::SetupLog(const std::optional<std::string>& host_log_dir, std::ostream&
 
   if (platform::FileExists(base_name + ".DEB")) {
     debug_mode_ = true;
-    WriteLog("Debug-Mode activated", kMainThread, 255);
+    WriteLog("Debug-Mode activated", LogThread::kMain, LogLevel::kTrace);
   }
 }
 
@@ -85,7 +92,7 @@ std::string Log::LogDateStamp() const {
          TwoDigits(now.year);
 }
 
-std::string Log::FormatLine(std::string_view text, int thread, int level) const {
+std::string Log::FormatLine(std::string_view text, LogThread thread, LogLevel level) const {
   const LevelMark* entry = FindLevel(level);
   bool visible = debug_mode_ || (entry != nullptr && entry->always_written);
   if (!visible) return {};
@@ -94,13 +101,14 @@ std::string Log::FormatLine(std::string_view text, int thread, int level) const 
   line += ClockText(now.hour, now.minute, now.second);
   line += "  ";
   line += program_name_;
-  line += thread < 0 ? std::string("  ") : "#" + std::to_string(thread);
+  const int number = static_cast<int>(thread);
+  line += number < 0 ? std::string("  ") : "#" + std::to_string(number);
   line += ": ";
   AppendShown(&line, text);
   return line;
 }
 
-void Log::WriteLog(std::string_view text, int thread, int level) {
+void Log::WriteLog(std::string_view text, LogThread thread, LogLevel level) {
   std::string line = FormatLine(text, thread, level);
   if (!line.empty()) AppendToBoth(line);
 }

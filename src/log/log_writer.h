@@ -9,6 +9,9 @@
 #include <string>
 #include <string_view>
 
+#include "log/log_level.h"
+#include "log/log_threads.h"
+#include "log/logger.h"
 #include "platform/clock.h"
 #include "platform/files.h"
 
@@ -27,7 +30,9 @@ class Log {
   // on without it.
   void SetupLog(const std::optional<std::string>& host_log_dir,
                 std::ostream& notices = std::cerr);
-  void WriteLog(std::string_view text, int thread, int level);
+  void WriteLog(std::string_view text, LogThread thread, LogLevel level);
+  // The logger through which `thread` writes its lines.
+  Logger For(LogThread thread) { return Logger(*this, thread); }
   void CloseLogs();
 
   bool DebugMode() const { return debug_mode_; }
@@ -37,7 +42,7 @@ class Log {
   // not written outside debug mode. Control bytes of the text are shown as
   // "^X" (ESC as "^[", DEL as "^?"), except TAB and the LF that begins a
   // continuation line (LF TAB).
-  std::string FormatLine(std::string_view text, int thread, int level) const;
+  std::string FormatLine(std::string_view text, LogThread thread, LogLevel level) const;
 
  private:
   struct LogFile {

@@ -10,7 +10,6 @@
 #include <thread>
 #include <vector>
 
-#include "log/log_threads.h"
 #include "support/fixed_clock.h"
 #include "support/host_dir.h"
 
@@ -24,21 +23,29 @@ TEST(LogWriter, LineLayoutMarksAndTags) {
   test::FixedClock clock(test::SampleTime());
   Log log(clock, kProgram, kVersion);
   struct Case {
-    int thread;
-    int level;
+    LogThread thread;
+    LogLevel level;
     std::string expected;
   };
+  // No line uses a level outside the table; it is written in debug mode only.
+  const auto unknown_level = static_cast<LogLevel>(11);
   const Case cases[] = {
-      {-1, 0, "  09:05:07  POSTIL   : text"},  {0, 1, "! 09:05:07  POSTIL #0: text"},
-      {1, 2, "? 09:05:07  POSTIL #1: text"},   {2, 3, "$ 09:05:07  POSTIL #2: text"},
-      {1, 5, ": 09:05:07  POSTIL #1: text"},   {1, 6, "+ 09:05:07  POSTIL #1: text"},
-      {1, 7, "- 09:05:07  POSTIL #1: text"},   {1, 8, "% 09:05:07  POSTIL #1: text"},
-      {1, 9, "~ 09:05:07  POSTIL #1: text"},   {1, 10, "= 09:05:07  POSTIL #1: text"},
-      {1, 4, ""},                              {1, 255, ""},
-      {1, 11, ""},
+      {LogThread::kMain, LogLevel::kProgress, "  09:05:07  POSTIL   : text"},
+      {LogThread::kScreen, LogLevel::kDataError, "! 09:05:07  POSTIL #0: text"},
+      {LogThread::kPop3, LogLevel::kFailure, "? 09:05:07  POSTIL #1: text"},
+      {LogThread::kSmtp, LogLevel::kUnused3, "$ 09:05:07  POSTIL #2: text"},
+      {LogThread::kPop3, LogLevel::kUnused5, ": 09:05:07  POSTIL #1: text"},
+      {LogThread::kPop3, LogLevel::kSetUp, "+ 09:05:07  POSTIL #1: text"},
+      {LogThread::kPop3, LogLevel::kMessageAction, "- 09:05:07  POSTIL #1: text"},
+      {LogThread::kPop3, LogLevel::kStatistics, "% 09:05:07  POSTIL #1: text"},
+      {LogThread::kPop3, LogLevel::kDialogueStart, "~ 09:05:07  POSTIL #1: text"},
+      {LogThread::kPop3, LogLevel::kConnection, "= 09:05:07  POSTIL #1: text"},
+      {LogThread::kPop3, LogLevel::kSpoolDetail, ""},
+      {LogThread::kPop3, LogLevel::kTrace, ""},
+      {LogThread::kPop3, unknown_level, ""},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.level);
+    SCOPED_TRACE(static_cast<int>(c.level));
     EXPECT_EQ(log.FormatLine("text", c.thread, c.level), c.expected);
   }
 }
@@ -60,7 +67,8 @@ TEST(LogWriter, ControlBytesOfTheTextAreShownAsCarets) {
   };
   for (const auto& [text, shown] : cases) {
     SCOPED_TRACE(text);
-    EXPECT_EQ(log.FormatLine(text, 1, 0), "  09:05:07  POSTIL #1: " + shown);
+    EXPECT_EQ(log.FormatLine(text, LogThread::kPop3, LogLevel::kProgress),
+              "  09:05:07  POSTIL #1: " + shown);
   }
 }
 
@@ -87,8 +95,9 @@ TEST(LogWriter, LinesOfConcurrentThreadsNeverInterleave) {
   std::vector<std::thread> threads;
   for (int t = 0; t < 4; ++t) {
     threads.emplace_back([&log, t] {
+      const Logger logger = log.For(static_cast<LogThread>(t - 1));
       std::string text = "thread " + std::to_string(t) + " " + std::string(300, 'a' + t);
-      for (int i = 0; i < kLinesPerThread; ++i) log.WriteLog(text, t - 1, 0);
+      for (int i = 0; i < kLinesPerThread; ++i) logger.Write(LogLevel::kProgress, text);
     });
   }
   for (std::thread& thread : threads) thread.join();
@@ -136,8 +145,8 @@ TEST(LogWriter, AnUnwritableLogIsSaidOnce) {
     Log log(clock, kProgram, kVersion);
     std::ostringstream notices;
     log.SetupLog(std::string(), notices);  // the host log beside it
-    log.WriteLog("first", kMainThread, 0);
-    log.WriteLog("second", kPop3Thread, 2);
+    log.For(LogThread::kMain).Write(LogLevel::kProgress, "first");
+    log.For(LogThread::kPop3).Write(LogLevel::kFailure, "second");
     log.CloseLogs();
     EXPECT_EQ(notices.str(), c.notice);
     EXPECT_EQ(dir.Read("QV-PPP.LOG"),

@@ -19,7 +19,9 @@ std::string NativePath(std::string_view host_path);
 bool FileExists(std::string_view path);       // a regular file
 bool DirectoryExists(std::string_view path);
 std::optional<std::uint64_t> FileSize(std::string_view path);
-bool MakeDirectory(std::string_view path, std::string* err);
+// False when the directory could not be made (the caller finds out when it
+// uses it).
+bool MakeDirectory(std::string_view path);
 bool RemoveFile(std::string_view path, std::string* err);
 
 // Names (not paths) of the regular files in `dir` whose names match `pattern`
@@ -38,8 +40,7 @@ std::vector<std::string> ListNames(std::string_view dir);
 bool RemoveAbandonedFile(std::string_view path);
 
 // Up to `max_bytes` from the start of a file; nothing when it cannot be read.
-std::optional<std::string> ReadFilePrefix(std::string_view path, std::size_t max_bytes,
-                                          std::string* err);
+std::optional<std::string> ReadFilePrefix(std::string_view path, std::size_t max_bytes);
 
 std::string GetEnvironment(std::string_view name);
 

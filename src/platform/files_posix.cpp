@@ -163,11 +163,7 @@ std::optional<std::uint64_t> FileSize(std::string_view path) {
   return static_cast<std::uint64_t>(st.st_size);
 }
 
-bool MakeDirectory(std::string_view path, std::string* err) {
-  if (::mkdir(NativePath(path).c_str(), 0777) == 0) return true;
-  SetError(err, path);
-  return false;
-}
+bool MakeDirectory(std::string_view path) { return ::mkdir(NativePath(path).c_str(), 0777) == 0; }
 
 bool RemoveFile(std::string_view path, std::string* err) {
   if (::unlink(NativePath(path).c_str()) == 0) return true;
@@ -220,13 +216,10 @@ bool RemoveAbandonedFile(std::string_view path) {
   return ::unlink(native.c_str()) == 0;
 }
 
-std::optional<std::string> ReadFilePrefix(std::string_view path, std::size_t max_bytes,
-                                          std::string* err) {
+std::optional<std::string> ReadFilePrefix(std::string_view path, std::size_t max_bytes) {
   InputFile file;
-  if (!file.Open(path, err)) return std::nullopt;
   std::string bytes;
-  if (file.ReadUpTo(max_bytes, &bytes)) return bytes;
-  SetError(err, path);
+  if (file.Open(path, nullptr) && file.ReadUpTo(max_bytes, &bytes)) return bytes;
   return std::nullopt;
 }
 

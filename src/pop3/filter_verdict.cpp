@@ -34,10 +34,9 @@ FilterVerdict AskFilter(Pop3Context& context, const ScannedMessage& message) {
 
 void LogVerdict(Pop3Context& context, std::string_view label, const ScannedMessage& message,
                 const FilterVerdict& verdict) {
-  Pop3Log(context,
-          std::string(label) + message.header.message_id +
-              DetailBlock(message.header.from, message.header.subject, verdict.reason),
-          7);
+  context.log.Write(LogLevel::kMessageAction,
+                    std::string(label) + message.header.message_id +
+                        DetailBlock(message.header.from, message.header.subject, verdict.reason));
 }
 
 void WriteHeaderStub(Pop3Context& context, const ScannedMessage& message) {

@@ -25,7 +25,8 @@ TEST(FilterVerdictTest, FailureInTheFilterEndsTheStepWithoutAVerdict) {
   const Pop3Account account;
   Pop3Stores stores;
   Channel channel;
-  Pop3Context context{state, config, rules, account, stores, channel};
+  Pop3Context context{
+      state, config, rules, account, stores, channel, state.log.For(LogThread::kPop3)};
   auto scanned = [] {
     ScannedMessage message;
     message.header.message_id = "<1@example.org>";

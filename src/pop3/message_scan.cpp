@@ -22,7 +22,7 @@ constexpr std::uint32_t kRetrMinimumRate = 1024;
 
 ScanResult LoseConnection(Pop3Context& context) {
   context.state.Pop3ErrorFlag = true;
-  Pop3Log(context, kConnectionLost, 2);
+  context.log.Write(LogLevel::kFailure, kConnectionLost);
   return ScanResult::kChannelFailure;
 }
 
@@ -67,10 +67,10 @@ void KeepHeaderLine(Pop3Context& context, ScannedMessage* message, const std::st
                     std::size_t* line_count) {
   if (message->header_cut || message->header_text.size() + line.size() >= kHeaderHoldBytes) {
     if (!message->header_cut) {
-      Pop3Log(context,
-              "Header of Message" + Str(message->number) + " longer than" +
-                  Str(static_cast<std::int64_t>(kHeaderHoldBytes)) + " Bytes, rest not kept",
-              1);
+      context.log.Write(LogLevel::kDataError, "Header of Message" + Str(message->number) +
+                                                  " longer than" +
+                                                  Str(static_cast<std::int64_t>(kHeaderHoldBytes)) +
+                                                  " Bytes, rest not kept");
     }
     message->header_cut = true;
     return;
@@ -89,7 +89,7 @@ bool ReadHeader(Pop3Context& context, ScannedMessage* message) {
   while (ReadHeaderLine(context, &line)) {
     if (line == ".") return true;
     if (IsSecurityViolation(line)) {
-      Pop3Log(context, kSecurityViolationText, 1);
+      context.log.Write(LogLevel::kDataError, kSecurityViolationText);
       continue;
     }
     KeepHeaderLine(context, message, line, &line_count);
@@ -122,8 +122,9 @@ void ApplyRequests(Pop3Context& context, ScannedMessage* message) {
   if (requests.IsDeleteRequested(id) && !message->requested) {
     message->action = MessageAction::kDelete;
     message->requested = true;
-    Pop3Log(context, "Deleting:" + id + DetailBlock(message->header.from, message->header.subject),
-            7);
+    context.log.Write(
+        LogLevel::kMessageAction,
+        "Deleting:" + id + DetailBlock(message->header.from, message->header.subject));
   }
 }
 
@@ -131,10 +132,9 @@ void Decide(Pop3Context& context, ScannedMessage* message) {
   ApplyRequests(context, message);
   if (message->requested) return;
   if (message->action == MessageAction::kSkip) {
-    Pop3Log(context,
-            "Message" + Str(message->number) + " (" + FormatNameAddr(message->header.from) +
-                ") is a dupe, skipped",
-            0);
+    context.log.Write(LogLevel::kProgress, "Message" + Str(message->number) + " (" +
+                                               FormatNameAddr(message->header.from) +
+                                               ") is a dupe, skipped");
   }
   const long long limit = context.account.max_len;
   if (message->action == MessageAction::kFetch && limit > 0 && message->size > limit)
@@ -145,10 +145,9 @@ void Decide(Pop3Context& context, ScannedMessage* message) {
 void WriteTooLongStub(Pop3Context& context, const ScannedMessage& message) {
   context.state.Pop3SentRcvdField.Set("Message" + Str(message.number) + " too long");
   std::string stub = StubText(kTooLongSummary, message.size, message.header_text);
-  Pop3Log(context,
-          "Message to long: " + message.header.message_id +
-              DetailBlock(message.header.from, message.header.subject),
-          7);
+  context.log.Write(LogLevel::kMessageAction,
+                    "Message to long: " + message.header.message_id +
+                        DetailBlock(message.header.from, message.header.subject));
   WriteStubSpool(context, message.recipient, stub);
 }
 
@@ -191,8 +190,8 @@ ScanResult ScanMessage(Pop3Context& context, int number) {
   state.TotalBytes += reply.size() + 2;
   if (!IsOkReply(reply)) {
     state.Pop3ErrorFlag = true;
-    Pop3Log(context, command, 2);
-    Pop3Log(context, reply, 2);
+    context.log.Write(LogLevel::kFailure, command);
+    context.log.Write(LogLevel::kFailure, reply);
     return ScanResult::kStopMailbox;
   }
   message.size = ParseTopSize(reply);
@@ -218,8 +217,8 @@ ScanResult FetchMessage(Pop3Context& context, const ScannedMessage& message,
     state.TotalBytes += reply.size() + 2;
     refused = !IsOkReply(reply);
     if (refused) {
-      Pop3Log(context, command, 2);
-      Pop3Log(context, reply, 2);
+      context.log.Write(LogLevel::kFailure, command);
+      context.log.Write(LogLevel::kFailure, reply);
     } else {
       state.MessageBytesReceived = 0;
       state.Pop3SentRcvdField.Set("%RcvdBytes%");
@@ -231,7 +230,7 @@ ScanResult FetchMessage(Pop3Context& context, const ScannedMessage& message,
   std::string text = "Message" + Str(message.number) + " " + header.message_id +
                      DetailBlock(header.from, header.subject);
   if (!refused && copied == CopyResult::kDone) {
-    Pop3Log(context, text, 0);
+    context.log.Write(LogLevel::kProgress, text);
     if (message.requested) context.stores.requestbase.MarkRequestDone(state, header.message_id);
     return DeleteMessage(context, message.number, message.keep, header.message_id, false);
   }
@@ -239,8 +238,8 @@ ScanResult FetchMessage(Pop3Context& context, const ScannedMessage& message,
   state.Pop3ErrorFlag = true;
   context.stores.dupebase.ForgetSince(dupe_mark);
   const bool lost = !refused && copied == CopyResult::kChannelFailure;
-  if (lost) Pop3Log(context, kConnectionLost, 2);
-  Pop3Log(context, text, 2);
+  if (lost) context.log.Write(LogLevel::kFailure, kConnectionLost);
+  context.log.Write(LogLevel::kFailure, text);
   return lost ? ScanResult::kChannelFailure : ScanResult::kGoOn;
 }
 

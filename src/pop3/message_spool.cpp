@@ -84,8 +84,8 @@ class MessageCopy {
           return true;
         }
         dropping = IsSecurityViolation(start);
-        if (dropping) Pop3Log(context_, kSecurityViolationText, 1);
-        line_ = std::move(start);
+        if (dropping) context_.log.Write(LogLevel::kDataError, kSecurityViolationText);
+        line_.swap(start);
       }
       if (dropping) continue;
       held_ += line_;
@@ -118,7 +118,7 @@ class MessageCopy {
     if (attempted_) return;
     attempted_ = true;
     file_ =
-        CreateSpoolFile(context_.state, context_.account.spool_dir, kSpoolExtension, kPop3Thread);
+        CreateSpoolFile(context_.state, context_.account.spool_dir, kSpoolExtension, context_.log);
     ok_ = file_.has_value();
     Write(SpoolPreamble(context_.account.server, recipient_, context_.state.clock.Now(),
                         request_line_));
@@ -134,7 +134,7 @@ class MessageCopy {
       context_.state.MailMark = true;
       return CopyResult::kDone;
     }
-    if (file_) Pop3Log(context_, "Error Spoolfile: " + file_->Name(), 2);
+    if (file_) context_.log.Write(LogLevel::kFailure, "Error Spoolfile: " + file_->Name());
     return CopyResult::kSpoolFailure;
   }
 
@@ -157,14 +157,14 @@ CopyResult WriteMessageSpool(Pop3Context& context, std::string_view recipient, b
 
 bool WriteStubSpool(Pop3Context& context, std::string_view recipient, std::string_view stub_text) {
   std::optional<SpoolFile> file =
-      CreateSpoolFile(context.state, context.account.spool_dir, kSpoolExtension, kPop3Thread);
+      CreateSpoolFile(context.state, context.account.spool_dir, kSpoolExtension, context.log);
   if (!file) return false;
   std::string text =
       SpoolPreamble(context.account.server, recipient, context.state.clock.Now(), false);
   text.append(stub_text).append("\n.\nQUIT\n");
   std::string err;
   if (file->Write(text) && file->Commit(&err)) return true;
-  Pop3Log(context, "Error Spoolfile: " + file->Name(), 2);
+  context.log.Write(LogLevel::kFailure, "Error Spoolfile: " + file->Name());
   return false;
 }
 

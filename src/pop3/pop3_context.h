@@ -4,6 +4,7 @@
 #pragma once
 
 #include "config/accounts.h"
+#include "log/logger.h"
 
 namespace postil {
 
@@ -20,9 +21,7 @@ struct Pop3Context {
   const Pop3Account& account;
   Pop3Stores& stores;
   Channel& channel;
+  const Logger log;  // the POP3 worker's
 };
-
-// Log lines of the POP3 worker.
-void Pop3Log(Pop3Context& context, std::string_view text, int level);
 
 }  // namespace postil

@@ -24,7 +24,7 @@ std::string OpenAndGreet(Pop3Context& context) {
                               context.account.time_out);
   // Attached at once, so the kill keys can cut even the wait for the greeting.
   if (context.channel.ChannelSocket() != 0) context.state.Pop3Socket.Attach(&context.channel);
-  Pop3Log(context, "IP: " + context.channel.LocalIpAddress(), 255);
+  context.log.Write(LogLevel::kTrace, "IP: " + context.channel.LocalIpAddress());
   platform::SleepMilliseconds(1);
   std::string greeting;
   context.channel.ReadReplyLine(&greeting);
@@ -52,16 +52,16 @@ bool Pop3Connect(Pop3Context& context) {
   state.Pop3InfoField.Set("Connecting ...");
   std::string greeting = OpenAndGreet(context);
   if (IsOkReply(greeting)) {
-    Pop3Log(context, greeting, 0);
+    context.log.Write(LogLevel::kProgress, greeting);
     if (Pop3Login(context)) return true;
     Pop3Quit(context);
     return false;
   }
   if (greeting.empty()) {
     Fail(context, "Host not found");
-    Pop3Log(context, "POP3 Server " + context.account.server + " not found", 2);
+    context.log.Write(LogLevel::kFailure, "POP3 Server " + context.account.server + " not found");
   } else {
-    Pop3Log(context, greeting, 2);
+    context.log.Write(LogLevel::kFailure, greeting);
     Fail(context, greeting);
   }
   ClosePop3Channel(context);
@@ -71,23 +71,23 @@ bool Pop3Connect(Pop3Context& context) {
 bool Pop3Login(Pop3Context& context) {
   RunState& state = context.state;
   std::string reply;
-  Pop3Log(context, "Sending USER", 6);
+  context.log.Write(LogLevel::kSetUp, "Sending USER");
   state.Pop3SentRcvdField.Set("Authentification for " + context.account.user);
   Pop3Command(context, "USER " + context.account.user, &reply);
   if (!IsOkReply(reply)) {
-    Pop3Log(context, reply, 1);
+    context.log.Write(LogLevel::kDataError, reply);
     Fail(context, "No Permission, wrong User");
     return false;
   }
-  Pop3Log(context, "Sending PASS", 6);
+  context.log.Write(LogLevel::kSetUp, "Sending PASS");
   state.Pop3SentRcvdField.Set("Sending Password");
   Pop3Command(context, "PASS " + context.account.password, &reply);
   if (!IsOkReply(reply)) {
-    Pop3Log(context, reply, 1);
+    context.log.Write(LogLevel::kDataError, reply);
     Fail(context, "No Permission, wrong Password");
     return false;
   }
-  Pop3Log(context, "POP3 Connection etablished", 10);
+  context.log.Write(LogLevel::kConnection, "POP3 Connection etablished");
   state.Pop3Connected = true;
   return true;
 }
@@ -107,7 +107,7 @@ std::optional<std::int64_t> Pop3Stat(Pop3Context& context) {
   state.MailboxSize = static_cast<std::uint64_t>(status.size);
   std::string text = MailboxStatusText(status);
   state.Pop3InfoField.Set(text);
-  Pop3Log(context, text, 8);
+  context.log.Write(LogLevel::kStatistics, text);
   return status.count;
 }
 

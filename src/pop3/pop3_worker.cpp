@@ -18,9 +18,9 @@ void PrepareSpoolDirectory(Pop3Context& context) {
   const std::string& dir = context.account.spool_dir;
   std::string path = dir.substr(0, dir.size() - 1);
   if (platform::FileExists(path) || platform::DirectoryExists(path)) return;
-  Pop3Log(context, "Creating directory: " + dir, 0);
+  context.log.Write(LogLevel::kProgress, "Creating directory: " + dir);
   // A failure shows up as a spool file error later.
-  platform::MakeDirectory(path, nullptr);
+  platform::MakeDirectory(path);
 }
 
 void ScanMailbox(Pop3Context& context, std::int64_t count) {
@@ -40,7 +40,7 @@ void ScanMailbox(Pop3Context& context, std::int64_t count) {
 }
 
 void ServeAccount(RunState& state, const Config& config, const RuleTable& rules, Pop3Stores& stores,
-                  int account_number) {
+                  Logger log, int account_number) {
   Pop3Account account = SelectPop3Account(config, account_number);
   Channel channel;
   // Whatever way this account ends, the kill keys let go of the channel
@@ -49,9 +49,9 @@ void ServeAccount(RunState& state, const Config& config, const RuleTable& rules,
     ConnectionSlot& slot;
     ~Detach() { slot.Detach(); }
   } detach{state.Pop3Socket};
-  Pop3Context context{state, config, rules, account, stores, channel};
+  Pop3Context context{state, config, rules, account, stores, channel, log};
   channel.SetBoundNotice(
-      [&context](std::int64_t seconds) { Pop3Log(context, ExchangeBoundText(seconds), 2); });
+      [log](std::int64_t seconds) { log.Write(LogLevel::kFailure, ExchangeBoundText(seconds)); });
   state.Pop3ServerName.Set(account.server);
   state.KeepOnServerMark = account.keep_on_server;
   state.InboundSpoolDir.Set(account.spool_dir);
@@ -59,13 +59,13 @@ void ServeAccount(RunState& state, const Config& config, const RuleTable& rules,
   state.MailboxSize = 0;
   state.MessageSize = 0;
   state.MessageBytesReceived = 0;
-  Pop3Log(context, "POP3 Starting to " + account.server, 9);
+  context.log.Write(LogLevel::kDialogueStart, "POP3 Starting to " + account.server);
   if (!Pop3Connect(context)) return;
   std::optional<std::int64_t> count = Pop3Stat(context);
   if (count && !state.OpenPop3Only) ScanMailbox(context, *count);
   Pop3Quit(context);
   state.Pop3InfoField.Set("Disconnected");
-  Pop3Log(context, "POP3 to " + account.server + " disconnected", 10);
+  context.log.Write(LogLevel::kConnection, "POP3 to " + account.server + " disconnected");
 }
 
 }  // namespace
@@ -75,15 +75,16 @@ void Pop3Worker(RunState& state, const Config& config, const RuleTable& rules, P
     state.Pop3InfoField.Set("Disabled");
     return;
   }
+  const Logger log = state.log.For(LogThread::kPop3);
   const int accounts = AccountCount(config.Pop3Server);
   for (int i = 1; i <= accounts; ++i) {
     try {
-      ServeAccount(state, config, rules, stores, i);
+      ServeAccount(state, config, rules, stores, log, i);
     } catch (const std::exception&) {
       // A failure nothing else caught (memory, most likely) ends this
       // account only; what was not fetched stays on the server.
       state.Pop3ErrorFlag = true;
-      state.log.WriteLog("Runtime Error", kPop3Thread, 1);
+      log.Write(LogLevel::kDataError, "Runtime Error");
     }
     if (state.ExitRequested) {
       state.Pop3InfoField.Set(ExitRequestText);

@@ -70,10 +70,10 @@ void Requestbase::OpenRequestbase(RunState& state, std::string_view file_name, i
     if (!platform::FileExists(file_name) && !platform::DirectoryExists(file_name))
       bytes.emplace();
     else if (platform::FileSize(file_name).value_or(kMaxBytes + 1) <= kMaxBytes)
-      bytes = platform::ReadFilePrefix(file_name, kMaxBytes, nullptr);
+      bytes = platform::ReadFilePrefix(file_name, kMaxBytes);
   }
   if (!bytes) {
-    state.log.WriteLog("Error Opening Requestbase", kMainThread, 2);
+    state.log.For(LogThread::kMain).Write(LogLevel::kFailure, "Error Opening Requestbase");
     return;
   }
   open_ = true;

@@ -46,7 +46,7 @@ class Requestbase {
  public:
   // Does nothing with `host_release` 0 or less (the host cannot make
   // requests). Otherwise reads the file (a missing one has no records);
-  // when it cannot be read logs "Error Opening Requestbase" (main, level 2)
+  // when it cannot be read logs "Error Opening Requestbase" (main, kFailure)
   // and serves no requests.
   void OpenRequestbase(RunState& state, std::string_view file_name, int host_release);
   bool IsOpen() const { return open_; }

@@ -37,8 +37,8 @@ NoticeMail::NoticeMail(RunState& state, std::optional<SpoolFile> file)
 
 NoticeMail NoticeMail::OpenNoticeMail(RunState& state, std::string_view recipient,
                                       std::string_view sender_text, std::string_view subject_line,
-                                      int thread) {
-  NoticeMail mail(state, CreateSpoolFile(state, state.InboundSpoolDir.Get(), ".MSG", thread));
+                                      Logger log) {
+  NoticeMail mail(state, CreateSpoolFile(state, state.InboundSpoolDir.Get(), ".MSG", log));
   if (!mail.IsOpen()) return mail;
   platform::LocalTime now = state.clock.Now();
   mail.WriteLine("HELO " + state.SmtpServerName.Get());

@@ -10,6 +10,7 @@
 #include <string_view>
 
 #include "core/inbound_spool.h"
+#include "log/logger.h"
 
 namespace postil {
 
@@ -35,7 +36,7 @@ class NoticeMail {
   // takes the other calls without effect.
   static NoticeMail OpenNoticeMail(RunState& state, std::string_view recipient,
                                    std::string_view sender_text, std::string_view subject_line,
-                                   int thread);
+                                   Logger log);
   bool IsOpen() const { return file_.has_value(); }
   // The text (its lines separated by LF) and a line end.
   void WriteNoticeText(std::string_view text);

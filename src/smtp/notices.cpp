@@ -37,7 +37,7 @@ void SelectNoticeDirectory(RunState& state, const Config& config) {
   if (!dir.empty()) {
     if (dir.back() != '\\') dir += '\\';
     std::string bare = dir.substr(0, dir.size() - 1);
-    if (!bare.empty() && !platform::DirectoryExists(bare)) platform::MakeDirectory(bare, nullptr);
+    if (!bare.empty() && !platform::DirectoryExists(bare)) platform::MakeDirectory(bare);
   }
   state.InboundSpoolDir.Set(dir);
 }
@@ -45,9 +45,9 @@ void SelectNoticeDirectory(RunState& state, const Config& config) {
 void WriteNotice(RunState& state, const Config& config, std::string_view subject,
                  const std::string& text) {
   SelectNoticeDirectory(state, config);
-  NoticeMail mail = NoticeMail::OpenNoticeMail(state, kOperatorAddress,
-                                               LocalSenderText(kProgramAddress), subject,
-                                               kPop3Thread);
+  NoticeMail mail =
+      NoticeMail::OpenNoticeMail(state, kOperatorAddress, LocalSenderText(kProgramAddress), subject,
+                                 state.log.For(LogThread::kPop3));
   mail.WriteNoticeText(text);
   mail.CloseNoticeMail();
 }

@@ -17,10 +17,11 @@ constexpr std::string_view kPatterns[] = {"M????.OUT", "*.EML"};
 constexpr int kUnknownFormatBeeps = 4;
 constexpr int kUnknownFormatPauseMs = 5000;
 
-bool SendUnknownFormat(RunState& state) {
+bool SendUnknownFormat(SmtpSession& session) {
+  RunState& state = session.state();
   state.BatchedMode = false;
   state.SmtpInfoField.Set("unknown Format of Spoolfile!!!");
-  SmtpLog(state, "Mode: unknown Format of Spoolfile", 2);
+  session.log().Write(LogLevel::kFailure, "Mode: unknown Format of Spoolfile");
   for (int i = 0; i < kUnknownFormatBeeps; ++i) platform::Beep();
   platform::SleepMilliseconds(kUnknownFormatPauseMs);
   return false;
@@ -32,16 +33,16 @@ bool SendByFormat(SmtpSession& session, SpoolLineReader& reader, SpoolRemainder&
   switch (DecideSpoolFormat(first_bytes)) {
     case SpoolFormat::kBatched:
       state.BatchedMode = true;
-      SmtpLog(state, "Mode: Batched Smtp", 4);
+      session.log().Write(LogLevel::kSpoolDetail, "Mode: Batched Smtp");
       return SendBatchedMessage(session, reader, remainder);
     case SpoolFormat::kNormal:
       state.BatchedMode = false;
-      SmtpLog(state, "Mode: Normal Smtp", 4);
+      session.log().Write(LogLevel::kSpoolDetail, "Mode: Normal Smtp");
       return SendNormalMessage(session, reader);
     case SpoolFormat::kUnknown:
       break;
   }
-  return SendUnknownFormat(state);
+  return SendUnknownFormat(session);
 }
 
 // The first bytes of the file, the read position back at its start.
@@ -97,22 +98,22 @@ bool SendSpoolFile(SmtpSession& session, const std::string& name) {
   RunState& state = session.state();
   const std::string path = session.account().SpoolDir + name;
   platform::InputFile file;
-  if (!OpenDataFile(state, &file, path, kSmtpThread)) return false;
-  SmtpLog(state, "Sending: " + path, 4);
+  if (!OpenDataFile(state, &file, path, session.log())) return false;
+  session.log().Write(LogLevel::kSpoolDetail, "Sending: " + path);
   std::uint64_t length = platform::FileSize(path).value_or(0);
   state.SpoolFileSize = length;
-  SpoolLineReader reader(state, file, length);
-  SpoolRemainder remainder(state, path);
+  SpoolLineReader reader(session.log(), file, length);
+  SpoolRemainder remainder(state, session.log(), path);
   bool sent = SendByFormat(session, reader, remainder, FirstBytes(file));
   file.Close();
   if (!sent) {
-    SmtpLog(state, "Error sending: " + path, 2);
+    session.log().Write(LogLevel::kFailure, "Error sending: " + path);
     return false;
   }
   if (platform::RemoveFile(path, nullptr)) {
-    SmtpLog(state, "Spoolfile deleted", 4);
+    session.log().Write(LogLevel::kSpoolDetail, "Spoolfile deleted");
   } else {
-    SmtpLog(state, "Error deleting Spoolfile", 2);
+    session.log().Write(LogLevel::kFailure, "Error deleting Spoolfile");
   }
   return true;
 }

@@ -10,10 +10,6 @@
 
 namespace postil {
 
-void SmtpLog(RunState& state, std::string_view text, int level) {
-  state.log.WriteLog(text, kSmtpThread, level);
-}
-
 bool IsNoAuthenticationUser(std::string_view user) {
   std::string lower = LowerCase(user);
   for (std::string_view word : {"", "disabled", "n", "off", "nein", "false", "0"}) {
@@ -42,9 +38,13 @@ SmtpSession::SmtpSession(RunState& state, const Config& config, const SmtpAccoun
 
 SmtpSession::SmtpSession(RunState& state, const Config& config, const SmtpAccount& account,
                          std::unique_ptr<Transport> transport)
-    : state_(state), config_(config), account_(account), channel_(std::move(transport)) {
+    : state_(state),
+      log_(state.log.For(LogThread::kSmtp)),
+      config_(config),
+      account_(account),
+      channel_(std::move(transport)) {
   channel_.SetBoundNotice(
-      [this](std::int64_t seconds) { SmtpLog(state_, ExchangeBoundText(seconds), 2); });
+      [this](std::int64_t seconds) { log_.Write(LogLevel::kFailure, ExchangeBoundText(seconds)); });
 }
 
 SmtpSession::~SmtpSession() { CloseConnection(); }
@@ -60,24 +60,24 @@ bool SmtpSession::SmtpConnect() {
     open_ = true;
     broken_ = false;
     state_.SmtpSocket.Attach(&channel_);
-    SmtpLog(state_, "IP: " + channel_.LocalIpAddress(), 255);
+    log_.Write(LogLevel::kTrace, "IP: " + channel_.LocalIpAddress());
     platform::SleepMilliseconds(1);
     for (int count = 0; count < kMaxReplyLines; ++count) {
       if (!HasText(channel_.ReadReplyLine(&line))) break;
       state_.TotalBytes += line.size() + 2;
-      SmtpLog(state_, line, line.starts_with("220") ? 0 : 2);
+      log_.Write(line.starts_with("220") ? LogLevel::kProgress : LogLevel::kFailure, line);
       if (!line.starts_with("220-")) break;
     }
   }
   if (line.starts_with("220 ")) {
     state_.SmtpConnected = true;
-    SmtpLog(state_, "SMTP Connection etablished", 10);
+    log_.Write(LogLevel::kConnection, "SMTP Connection etablished");
     greeting_pending_ = true;
     return true;
   }
   if (line.empty()) {
     state_.SmtpInfoField.Set("Host not found");
-    SmtpLog(state_, "SMTP Server " + account_.Server + " not found", 2);
+    log_.Write(LogLevel::kFailure, "SMTP Server " + account_.Server + " not found");
   } else {
     state_.SmtpInfoField.Set(line);
   }
@@ -96,7 +96,7 @@ bool SmtpSession::SmtpGreet(std::string_view helo_domain, std::string* reply) {
   if (SendCommand(command)) {
     status = ReadMultiLine("250-", reply, [&](const std::string& line) {
       if (!line.starts_with("250")) return;
-      SmtpLog(state_, line, 255);
+      log_.Write(LogLevel::kTrace, line);
       if (authenticate) mechanisms += OfferedMechanisms(line);
     });
   }
@@ -107,7 +107,7 @@ bool SmtpSession::SmtpGreet(std::string_view helo_domain, std::string* reply) {
   }
   if (!reply->starts_with("250")) {
     if (authenticate) {
-      SmtpLog(state_, *reply, 1);
+      log_.Write(LogLevel::kDataError, *reply);
       state_.SmtpInfoField.Set("No Authentfication implemented");
     }
     return false;
@@ -148,19 +148,19 @@ bool SmtpSession::SmtpAuthenticate(std::string_view mechanisms) {
 bool SmtpSession::RunAuthSteps(const AuthStep* steps, std::size_t count) {
   for (std::size_t i = 0; i < count; ++i) {
     const AuthStep& step = steps[i];
-    SmtpLog(state_, step.log, 6);
+    log_.Write(LogLevel::kSetUp, step.log);
     state_.SmtpSentRcvdField.Set(step.field);
     std::string reply;
     if (!SendCommand(step.line)) return false;
     if (ReadReply(&reply) == ReplyStatus::kFailed) return false;
     if (!reply.starts_with(step.code)) {
-      SmtpLog(state_, reply, 1);
+      log_.Write(LogLevel::kDataError, reply);
       state_.SmtpInfoField.Set(step.refusal);
       state_.SmtpErrorFlag = true;
       return false;
     }
   }
-  SmtpLog(state_, "SMTP Authentification etablished", 10);
+  log_.Write(LogLevel::kConnection, "SMTP Authentification etablished");
   state_.SmtpConnected = true;
   return true;
 }

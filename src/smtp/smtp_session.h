@@ -10,14 +10,12 @@
 
 #include "config/accounts.h"
 #include "core/channel.h"
+#include "log/logger.h"
 
 namespace postil {
 
 struct Config;
 struct RunState;
-
-// The SMTP worker's log lines, all on thread 2.
-void SmtpLog(RunState& state, std::string_view text, int level);
 
 // What reading a reply gave: a line, nothing because the server closed the
 // connection, or a channel failure (time-out, socket error, abort).
@@ -81,6 +79,9 @@ class SmtpSession {
   std::string LocalIpAddress() const { return channel_.LocalIpAddress(); }
 
   RunState& state() { return state_; }
+  // The SMTP worker's logger: every line of the session's work is on its
+  // thread.
+  const Logger& log() const { return log_; }
   const Config& config() const { return config_; }
   const SmtpAccount& account() const { return account_; }
 
@@ -92,6 +93,7 @@ class SmtpSession {
   bool RunAuthSteps(const AuthStep* steps, std::size_t count);
 
   RunState& state_;
+  const Logger log_;
   const Config& config_;
   const SmtpAccount& account_;
   Channel channel_;

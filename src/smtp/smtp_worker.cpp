@@ -27,37 +27,37 @@ bool ServeConnection(RunState& state, const Config& config, const SmtpAccount& a
   SmtpSession session(state, config, account);
   if (!session.SmtpConnect()) {
     state.SmtpInfoField.Set("not reachable");
-    SmtpLog(state, "SMTP Server " + account.Server + " not reachable", 2);
+    session.log().Write(LogLevel::kFailure, "SMTP Server " + account.Server + " not reachable");
     return false;
   }
   SendSpoolDirectory(session, tried);
   session.SmtpQuit();
-  SmtpLog(state, "SMTP to " + account.Server + " disconnected", 10);
+  session.log().Write(LogLevel::kConnection, "SMTP to " + account.Server + " disconnected");
   return session.Abandoned();
 }
 
-void ServeServer(RunState& state, const Config& config, const SmtpAccount& account) {
+void ServeServer(RunState& state, const Config& config, const SmtpAccount& account, Logger log) {
   state.SmtpServerName.Set(account.Server);
   std::string dir = account.SpoolDir.substr(0, account.SpoolDir.size() - 1);
   if (!platform::DirectoryExists(dir)) {
-    SmtpLog(state, "Creating directory: " + account.SpoolDir, 0);
-    platform::MakeDirectory(dir, nullptr);
+    log.Write(LogLevel::kProgress, "Creating directory: " + account.SpoolDir);
+    platform::MakeDirectory(dir);
   }
   if (platform::FindFiles(account.SpoolDir, "M????.OUT").empty()) {
     // "*.EML" files alone never open a connection.
-    SmtpLog(state, "SMTP Nothing to send to " + account.Server, 8);
+    log.Write(LogLevel::kStatistics, "SMTP Nothing to send to " + account.Server);
     state.SmtpInfoField.Set("Nothing to do ...");
     return;
   }
-  SmtpLog(state, "SMTP Starting to " + account.Server, 9);
+  log.Write(LogLevel::kDialogueStart, "SMTP Starting to " + account.Server);
   TriedFiles tried;
   for (int connection = 1; ServeConnection(state, config, account, &tried); ++connection) {
     if (state.ExitRequested || !HasUntriedFiles(account.SpoolDir, tried)) return;
     if (connection == kMaxConnectionsPerServer) {
-      SmtpLog(state, "SMTP Too many abandoned Spoolfiles for " + account.Server, 2);
+      log.Write(LogLevel::kFailure, "SMTP Too many abandoned Spoolfiles for " + account.Server);
       return;
     }
-    SmtpLog(state, "SMTP Reconnecting to " + account.Server, 9);
+    log.Write(LogLevel::kDialogueStart, "SMTP Reconnecting to " + account.Server);
   }
 }
 
@@ -65,10 +65,12 @@ void ServeServer(RunState& state, const Config& config, const SmtpAccount& accou
 
 bool SmtpAfterPopWait(RunState& state, const Config& config) {
   if (!config.SmtpAfterPop) return true;
-  SmtpLog(state, "Smtp After Pop3 enabled", 0);
+  // Waited for on the main thread, logged as the SMTP worker's first lines.
+  const Logger log = state.log.For(LogThread::kSmtp);
+  log.Write(LogLevel::kProgress, "Smtp After Pop3 enabled");
   const int time_out = config.SmtpAfterPopTimeOut;
-  SmtpLog(state, "Waiting for Pop3 Authentification, Timeout (" + std::to_string(time_out) +
-                     " sec.)", 0);
+  log.Write(LogLevel::kProgress,
+            "Waiting for Pop3 Authentification, Timeout (" + std::to_string(time_out) + " sec.)");
   // The wait counts its sleeps, not the clock.
   long long elapsed = 0;
   do {
@@ -80,14 +82,13 @@ bool SmtpAfterPopWait(RunState& state, const Config& config) {
     const int delay = config.SmtpAfterPopDelay;
     std::string message =
         std::to_string(delay) + " second(s) delay after Pop3 Authentification ...";
-    SmtpLog(state, message, 255);
+    log.Write(LogLevel::kTrace, message);
     state.SmtpInfoField.Set(message);
     if (delay > 0) platform::SleepMilliseconds(delay * 1000);
     return true;
   }
-  SmtpLog(state, state.Pop3ErrorFlag ? "Error during Pop3 Authentification"
-                                     : "Timeout during Pop3 Authentification",
-          2);
+  log.Write(LogLevel::kFailure, state.Pop3ErrorFlag ? "Error during Pop3 Authentification"
+                                                    : "Timeout during Pop3 Authentification");
   state.SmtpErrorFlag = true;
   return false;
 }
@@ -97,16 +98,17 @@ void SmtpWorker(RunState& state, const Config& config) {
     state.SmtpInfoField.Set("Disabled");
     return;
   }
+  const Logger log = state.log.For(LogThread::kSmtp);
   const int servers = AccountCount(config.SmtpServer);
   for (int i = 1; i <= servers; ++i) {
     try {
-      ServeServer(state, config, SelectSmtpAccount(config, i));
+      ServeServer(state, config, SelectSmtpAccount(config, i), log);
     } catch (const std::exception&) {
       // A failure nothing else caught (memory, most likely) ends this
       // server's turn only; its files stay for the next run. The session
       // let go of the kill keys' slot as it went.
       state.SmtpErrorFlag = true;
-      SmtpLog(state, "Runtime Error", 1);
+      log.Write(LogLevel::kDataError, "Runtime Error");
     }
     if (state.ExitRequested) {
       state.SmtpInfoField.Set(ExitRequestText);

@@ -55,8 +55,8 @@ bool SpoolLineSplitter::TakeRest(std::string* line) {
   return true;
 }
 
-SpoolLineReader::SpoolLineReader(RunState& state, platform::InputFile& file, std::uint64_t length)
-    : state_(state), file_(file), length_(length), remaining_(length) {}
+SpoolLineReader::SpoolLineReader(Logger log, platform::InputFile& file, std::uint64_t length)
+    : log_(log), file_(file), length_(length), remaining_(length) {}
 
 bool SpoolLineReader::Restart() {
   remaining_ = length_;
@@ -101,7 +101,7 @@ std::string SpoolLineReader::Fail() {
   end_flag_ = true;
   failed_ = true;
   splitter_.Reset();
-  state_.log.WriteLog("Error: parsing Spoolfile", kSmtpThread, 1);
+  log_.Write(LogLevel::kDataError, "Error: parsing Spoolfile");
   return {};
 }
 

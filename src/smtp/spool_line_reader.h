@@ -8,11 +8,10 @@
 #include <string>
 #include <string_view>
 
+#include "log/logger.h"
 #include "platform/files.h"
 
 namespace postil {
-
-struct RunState;
 
 // Splits bytes fed in blocks into lines. Pure; the reader below feeds it.
 class SpoolLineSplitter {
@@ -44,7 +43,7 @@ class SpoolLineReader {
  public:
   static constexpr std::size_t kBlockBytes = 4096;
 
-  SpoolLineReader(RunState& state, platform::InputFile& file, std::uint64_t length);
+  SpoolLineReader(Logger log, platform::InputFile& file, std::uint64_t length);
 
   // Sets the read position back to the start of the file; the line counter
   // and the end flag start again.
@@ -67,7 +66,7 @@ class SpoolLineReader {
   bool ReadBlock();
   std::string Fail();
 
-  RunState& state_;
+  const Logger log_;
   platform::InputFile& file_;
   std::uint64_t length_;
   std::uint64_t remaining_;

@@ -37,7 +37,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   RunState state(clock);
   platform::InputFile file;
   if (!file.Open(dir.PathOf("SPOOL.OUT"), nullptr)) std::abort();
-  SpoolLineReader reader(state, file, bytes.size());
+  SpoolLineReader reader(state.log.For(LogThread::kSmtp), file, bytes.size());
   if (lines.empty()) lines.emplace_back();  // an empty file reads as one empty line
   for (const std::string& want : lines) {
     if (reader.AtEnd() || reader.ReadSpoolLine() != want) std::abort();

@@ -51,7 +51,7 @@ class SpoolLineReaderTest : public testing::Test {
     dir_.Write("F.OUT", bytes);
     platform::InputFile file;
     EXPECT_TRUE(file.Open(dir_.PathOf("F.OUT"), nullptr));
-    SpoolLineReader reader(state_, file, bytes.size());
+    SpoolLineReader reader(state_.log.For(LogThread::kSmtp), file, bytes.size());
     std::vector<std::pair<std::string, bool>> lines;
     for (int i = 0; i < 100000 && !reader.AtEnd(); ++i) {
       std::string line = reader.ReadSpoolLine();
@@ -97,7 +97,7 @@ TEST_F(SpoolLineReaderTest, RestartReadsFromTheStartAgain) {
   dir_.Write("F.OUT", "one\ntwo\n");
   platform::InputFile file;
   ASSERT_TRUE(file.Open(dir_.PathOf("F.OUT"), nullptr));
-  SpoolLineReader reader(state_, file, 8);
+  SpoolLineReader reader(state_.log.For(LogThread::kSmtp), file, 8);
   EXPECT_EQ(reader.ReadSpoolLine(), "one");
   ASSERT_TRUE(reader.Restart());
   EXPECT_EQ(reader.ReadSpoolLine(), "one");

@@ -37,19 +37,19 @@ bool Copy(platform::InputFile& in, platform::DurableFile* out, std::uint64_t cou
 
 }  // namespace
 
-SpoolRemainder::SpoolRemainder(RunState& state, std::string path)
-    : state_(state), path_(std::move(path)) {}
+SpoolRemainder::SpoolRemainder(RunState& state, Logger log, std::string path)
+    : state_(state), log_(log), path_(std::move(path)) {}
 
 bool SpoolRemainder::DropDoneBefore(std::uint64_t offset) {
   if (offset <= head_ + dropped_) return true;
   std::string err;
   if (!Rewrite(offset - head_ - dropped_, &err)) {
-    SmtpLog(state_, "Error rewriting Spoolfile", 2);
+    log_.Write(LogLevel::kFailure, "Error rewriting Spoolfile");
     state_.SmtpErrorFlag = true;
     return false;
   }
   dropped_ = offset - head_;
-  SmtpLog(state_, "Sent messages removed from Spoolfile", 4);
+  log_.Write(LogLevel::kSpoolDetail, "Sent messages removed from Spoolfile");
   return true;
 }
 

@@ -8,13 +8,15 @@
 #include <cstdint>
 #include <string>
 
+#include "log/logger.h"
+
 namespace postil {
 
 struct RunState;
 
 class SpoolRemainder {
  public:
-  SpoolRemainder(RunState& state, std::string path);
+  SpoolRemainder(RunState& state, Logger log, std::string path);
 
   // The bytes before `offset` (the "HELO" line) head every version of the
   // file.
@@ -22,7 +24,7 @@ class SpoolRemainder {
   // The messages between the head and `offset` (an offset in the file as it
   // was when sending began) are done: the file becomes the head and the
   // bytes from `offset` on. False when it could not be rewritten: logged
-  // ("Error rewriting Spoolfile", level 2), SmtpErrorFlag set, the file
+  // ("Error rewriting Spoolfile", kFailure), SmtpErrorFlag set, the file
   // unchanged.
   bool DropDoneBefore(std::uint64_t offset);
 
@@ -30,6 +32,7 @@ class SpoolRemainder {
   bool Rewrite(std::uint64_t skip, std::string* err) const;
 
   RunState& state_;
+  const Logger log_;
   const std::string path_;
   std::uint64_t head_ = 0;
   std::uint64_t dropped_ = 0;  // bytes after the head already gone from the file

@@ -13,7 +13,7 @@ namespace {
 
 // A failed RSET leaves the server in an unknown state: the connection is lost.
 void ResetConnection(SmtpSession& session) {
-  SmtpLog(session.state(), "Reset Connection", 0);
+  session.log().Write(LogLevel::kProgress, "Reset Connection");
   std::string reply;
   bool sent = session.SendCommand("RSET");
   if (sent) session.state().SentBytes += 5;
@@ -21,19 +21,19 @@ void ResetConnection(SmtpSession& session) {
     EndTransaction(session, ending::kConnectionLost);
     return;
   }
-  SmtpLog(session.state(), reply, 0);
+  session.log().Write(LogLevel::kProgress, reply);
 }
 
 bool WriteBounce(SmtpSession& session, std::string_view recipient, std::string_view reply) {
   RunState& state = session.state();
   NoticeMail mail =
       NoticeMail::OpenNoticeMail(state, recipient, LocalSenderText(kMailerDaemonAddress),
-                                 "Subject: Error Sending Message ", kSmtpThread);
+                                 "Subject: Error Sending Message ", session.log());
   const std::string rule(70, '-');
   mail.WriteNoticeText("\nSmtp-Server: " + session.account().Server + "\n\n\n" + rule + "\n" +
                        std::string(reply) + "\n" + rule + "\n\n\n");
   if (mail.CloseNoticeMail()) return true;
-  SmtpLog(state, "Error writing Bounce to " + std::string(recipient), 2);
+  session.log().Write(LogLevel::kFailure, "Error writing Bounce to " + std::string(recipient));
   state.SmtpErrorFlag = true;
   return false;
 }
@@ -45,9 +45,9 @@ void ShowAndLog(SmtpSession& session, const Ending& ending, const Exchange& exch
   if (!ending.info.empty()) state.SmtpInfoField.Set(ending.info);
   if (ending.show_refusal)
     state.SmtpInfoField.Set(exchange.reply.size() > 4 ? exchange.reply.substr(4) : "");
-  if (!ending.log.empty()) SmtpLog(state, ending.log, 2);
-  if (ending.log_command) SmtpLog(state, exchange.command, 2);
-  if (ending.log_reply) SmtpLog(state, exchange.reply, 2);
+  if (!ending.log.empty()) session.log().Write(LogLevel::kFailure, ending.log);
+  if (ending.log_command) session.log().Write(LogLevel::kFailure, exchange.command);
+  if (ending.log_reply) session.log().Write(LogLevel::kFailure, exchange.reply);
 }
 
 void LeaveConnection(SmtpSession& session, Afterwards afterwards, bool commands_sent) {

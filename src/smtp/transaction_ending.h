@@ -23,7 +23,7 @@ enum class Afterwards {
              // back, and the files after it may go over a new connection
 };
 
-// Applied in the order of the fields; every log line is at level 2.
+// Applied in the order of the fields; every log line is at kFailure.
 struct Ending {
   bool error_flag = true;        // SmtpErrorFlag := 1
   bool clear_sent_rcvd = false;  // SmtpSentRcvdField := ""
@@ -92,8 +92,8 @@ inline constexpr Ending kQuitWithoutData{.error_flag = false, .afterwards = Afte
 }  // namespace ending
 
 // Applies `ending`. True when its bounce reached the inbound spool; when a
-// bounce could not be written ("Error writing Bounce to " + sender, level
-// 2, error flag) the refused message must stay, or its sender never hears
+// bounce could not be written ("Error writing Bounce to " + sender,
+// kFailure, error flag) the refused message must stay, or its sender never hears
 // of the refusal. False for an ending without a bounce.
 bool EndTransaction(SmtpSession& session, const Ending& ending, const Exchange& exchange = {});
 

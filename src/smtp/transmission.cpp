@@ -57,9 +57,9 @@ struct NormalStep {
   std::string_view code;
   std::string info;       // SmtpInfoField, unless empty
   std::string sent_rcvd;  // SmtpSentRcvdField, unless empty
-  std::string log;        // level 7, unless empty
+  std::string log;        // kMessageAction, unless empty
   const Ending* refused;
-  bool log_accepted = false;  // the accepting reply, level 0
+  bool log_accepted = false;  // the accepting reply, kProgress
 };
 
 // Walks the steps in order; false at the first that does not get its reply.
@@ -68,7 +68,7 @@ bool RunSteps(SmtpSession& session, std::span<const NormalStep> steps) {
   for (const NormalStep& step : steps) {
     if (!step.info.empty()) state.SmtpInfoField.Set(step.info);
     if (!step.sent_rcvd.empty()) state.SmtpSentRcvdField.Set(step.sent_rcvd);
-    if (!step.log.empty()) SmtpLog(state, step.log, 7);
+    if (!step.log.empty()) session.log().Write(LogLevel::kMessageAction, step.log);
     std::string reply;
     switch (Command(session, step.command, step.code, &reply)) {
       case Outcome::kFailed:
@@ -79,7 +79,7 @@ bool RunSteps(SmtpSession& session, std::span<const NormalStep> steps) {
       case Outcome::kAccepted:
         break;
     }
-    if (step.log_accepted) SmtpLog(state, reply, 0);
+    if (step.log_accepted) session.log().Write(LogLevel::kProgress, reply);
   }
   return true;
 }
@@ -140,7 +140,7 @@ std::string MailFromLine(SmtpSession& session, std::string_view line, BatchedTra
     sender = account.Redirect;
   t->sender = sender;
   session.state().SmtpSentRcvdField.Set("Mail from: " + sender);
-  SmtpLog(session.state(), "Mail from: <" + sender + ">", 7);
+  session.log().Write(LogLevel::kMessageAction, "Mail from: <" + sender + ">");
   return "MAIL FROM:<" + sender + ">";
 }
 
@@ -151,7 +151,7 @@ void ShowRecipient(SmtpSession& session, std::string_view line) {
     if (c != '<' && c != '>') shown += c;
   }
   session.state().SmtpInfoField.Set("Mail to: " + shown);
-  SmtpLog(session.state(), "Mail to: " + recipient, 7);
+  session.log().Write(LogLevel::kMessageAction, "Mail to: " + recipient);
 }
 
 // What an ending of a batched transaction is told of it.
@@ -191,7 +191,7 @@ CommandPhase SendBatchedCommands(SmtpSession& session, SpoolLineReader& reader,
     if (line.starts_with("RCPT TO:")) ShowRecipient(session, line);
     if (line == "DATA") {
       state.SmtpSentRcvdField.Set("%SendBytes%");
-      SmtpLog(state, line, 255);
+      session.log().Write(LogLevel::kTrace, line);
     }
     std::string reply;
     ReplyStatus status = ReplyStatus::kFailed;
@@ -200,7 +200,7 @@ CommandPhase SendBatchedCommands(SmtpSession& session, SpoolLineReader& reader,
       t.commands_sent = true;
       status = session.ReadMultiLine("250-", &reply, [&](const std::string& reply_line) {
         state.TotalBytes += reply_line.size() + 2;
-        if (reply_line.starts_with("250")) SmtpLog(state, reply_line, 255);
+        if (reply_line.starts_with("250")) session.log().Write(LogLevel::kTrace, reply_line);
       });
     }
     if (status != ReplyStatus::kLine || reply.empty())
@@ -217,7 +217,6 @@ CommandPhase SendBatchedCommands(SmtpSession& session, SpoolLineReader& reader,
 
 // The data lines, already dot-stuffed, up to and including ".".
 bool SendBatchedData(SmtpSession& session, SpoolLineReader& reader) {
-  RunState& state = session.state();
   BodySender body(session, session.account().Burst);
   bool in_header = true;
   for (;;) {
@@ -235,7 +234,7 @@ bool SendBatchedData(SmtpSession& session, SpoolLineReader& reader) {
   std::string reply;
   ReplyStatus status = session.ReadReply(&reply);
   if (status == ReplyStatus::kLine && reply.starts_with("250")) {
-    SmtpLog(state, reply, 0);
+    session.log().Write(LogLevel::kProgress, reply);
     return true;
   }
   return Stop(session, ending::kRefusedOutside, {.command = ".", .reply = reply});

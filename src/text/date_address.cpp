@@ -80,7 +80,7 @@ std::string MakeDateHeader(const platform::LocalTime& now) {
   return line;
 }
 
-std::string FormatNameAddr(std::string value) {
+std::string FormatNameAddr(std::string_view value) {
   AddressParts parts = SplitAddress(TrimBlanks(value));
   std::string name;
   if (!parts.name.empty()) {
@@ -90,7 +90,7 @@ std::string FormatNameAddr(std::string value) {
   return name + "<" + parts.address + ">";
 }
 
-std::string FormatAddrComment(std::string value) {
+std::string FormatAddrComment(std::string_view value) {
   AddressParts parts = SplitAddress(TrimBlanks(value));
   if (parts.name.empty()) return parts.address;
   if (parts.angle_form) return parts.address + " (" + Without(TrimBlanks(parts.name), '"') + ")";

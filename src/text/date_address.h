@@ -28,8 +28,8 @@ std::string ClockText(int hour, int minute, int second);
 // "Date: 06 Dec 2026 14:58:01 +0100" (no weekday; the zone from `now`).
 std::string MakeDateHeader(const platform::LocalTime& now);
 // Name-first form, for the status panel and the log: "Anna Berg <ab>".
-std::string FormatNameAddr(std::string value);
+std::string FormatNameAddr(std::string_view value);
 // Address-first form, for the mail filter: "ab (Anna Berg)".
-std::string FormatAddrComment(std::string value);
+std::string FormatAddrComment(std::string_view value);
 
 }  // namespace postil
