@@ -7,6 +7,7 @@ command -v cmake >/dev/null || need+=(cmake)
 command -v ninja >/dev/null || need+=(ninja-build)
 command -v g++ >/dev/null || need+=(g++)
 command -v tmux >/dev/null || need+=(tmux)
+command -v run-clang-tidy >/dev/null || need+=(clang-tidy)
 [ -f /usr/include/gtest/gtest.h ] || need+=(libgtest-dev)
 
 if [ ${#need[@]} -gt 0 ]; then
