@@ -5,6 +5,7 @@
 #include "config/config.h"
 #include "core/channel.h"
 #include "core/run_state.h"
+#include "core/worker_connection.h"
 #include "filter/killfile.h"
 #include "filter/rule_table.h"
 #include "pop3/message_scan.h"
@@ -24,9 +25,9 @@ TEST(FilterVerdictTest, FailureInTheFilterEndsTheStepWithoutAVerdict) {
   AddKillfileLine("KILLALL\xAFSKIP", &rules);
   const Pop3Account account;
   Pop3Stores stores;
-  Channel channel;
-  Pop3Context context{
-      state, config, rules, account, stores, channel, state.log.For(LogThread::kPop3)};
+  WorkerConnection connection(state.Pop3Socket);
+  Pop3Context context{state,      config, rules, account, stores, connection, connection.channel(),
+                      state.log.For(LogThread::kPop3)};
   auto scanned = [] {
     ScannedMessage message;
     message.header.message_id = "<1@example.org>";

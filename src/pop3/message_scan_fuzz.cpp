@@ -22,6 +22,7 @@
 #include "config/config.h"
 #include "core/channel.h"
 #include "core/run_state.h"
+#include "core/worker_connection.h"
 #include "filter/rule_table.h"
 #include "platform/transport.h"
 #include "pop3/header_capture.h"
@@ -178,10 +179,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const RuleTable rules;
   const Pop3Account account = SelectPop3Account(config, 1);
   Pop3Stores stores;
-  Channel channel(std::make_unique<ServerTransport>(box, &commands));
-  channel.OpenChannel(account.server, account.port, account.time_out);
-  Pop3Context context{
-      state, config, rules, account, stores, channel, state.log.For(LogThread::kPop3)};
+  WorkerConnection connection(state.Pop3Socket, std::make_unique<ServerTransport>(box, &commands));
+  connection.channel().OpenChannel(account.server, account.port, account.time_out);
+  Pop3Context context{state,      config, rules, account, stores, connection, connection.channel(),
+                      state.log.For(LogThread::kPop3)};
 
   for (int number = 1; number <= 2; ++number) {
     if (ScanMessage(context, number) != ScanResult::kGoOn) std::abort();

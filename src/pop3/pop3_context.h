@@ -1,5 +1,6 @@
 // What the steps of one POP3 account work with: the run state, the
-// configuration, the account's values, the stores and the open channel.
+// configuration, the account's values, the stores and the connection with
+// its channel.
 // Owned by the POP3 worker for the duration of one account.
 #pragma once
 
@@ -10,6 +11,7 @@ namespace postil {
 
 class Channel;
 class Pop3Stores;
+class WorkerConnection;
 struct Config;
 struct RuleTable;
 struct RunState;
@@ -20,7 +22,8 @@ struct Pop3Context {
   const RuleTable& rules;  // the killfile's, when config.FilterActive
   const Pop3Account& account;
   Pop3Stores& stores;
-  Channel& channel;
+  WorkerConnection& connection;
+  Channel& channel;  // the connection's
   const Logger log;  // the POP3 worker's
 };
 

@@ -1,10 +1,10 @@
 #include "pop3/pop3_session.h"
 
-#include <mutex>
 #include <string>
 
 #include "core/channel.h"
 #include "core/run_state.h"
+#include "core/worker_connection.h"
 #include "platform/clock.h"
 #include "pop3/pop3_reply.h"
 
@@ -19,15 +19,11 @@ void Fail(Pop3Context& context, std::string_view info) {
 // The greeting is read while the state mutex is held, so a second
 // connection attempt waits for it.
 std::string OpenAndGreet(Pop3Context& context) {
-  std::lock_guard lock(context.state.StateMutex);
-  context.channel.OpenChannel(context.account.server, context.account.port,
-                              context.account.time_out);
-  // Attached at once, so the kill keys can cut even the wait for the greeting.
-  if (context.channel.ChannelSocket() != 0) context.state.Pop3Socket.Attach(&context.channel);
-  context.log.Write(LogLevel::kTrace, "IP: " + context.channel.LocalIpAddress());
-  platform::SleepMilliseconds(1);
   std::string greeting;
-  context.channel.ReadReplyLine(&greeting);
+  const Pop3Account& account = context.account;
+  context.connection.OpenAndGreet(context.state, context.log, account.server, account.port,
+                                  account.time_out,
+                                  [&greeting](Channel& channel) { channel.ReadReplyLine(&greeting); });
   context.state.TotalBytes += greeting.size() + 2;
   return greeting;
 }
@@ -40,10 +36,7 @@ ReadResult Pop3Command(Pop3Context& context, std::string_view command, std::stri
   return context.channel.ReadReplyLine(reply);
 }
 
-void ClosePop3Channel(Pop3Context& context) {
-  context.state.Pop3Socket.Detach();
-  context.channel.CloseChannel();
-}
+void ClosePop3Channel(Pop3Context& context) { context.connection.Close(); }
 
 bool Pop3Connect(Pop3Context& context) {
   RunState& state = context.state;

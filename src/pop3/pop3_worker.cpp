@@ -6,6 +6,7 @@
 #include "config/config.h"
 #include "core/channel.h"
 #include "core/run_state.h"
+#include "core/worker_connection.h"
 #include "platform/files.h"
 #include "pop3/message_scan.h"
 #include "pop3/pop3_reply.h"
@@ -42,14 +43,9 @@ void ScanMailbox(Pop3Context& context, std::int64_t count) {
 void ServeAccount(RunState& state, const Config& config, const RuleTable& rules, Pop3Stores& stores,
                   Logger log, int account_number) {
   Pop3Account account = SelectPop3Account(config, account_number);
-  Channel channel;
-  // Whatever way this account ends, the kill keys let go of the channel
-  // before it is gone.
-  struct Detach {
-    ConnectionSlot& slot;
-    ~Detach() { slot.Detach(); }
-  } detach{state.Pop3Socket};
-  Pop3Context context{state, config, rules, account, stores, channel, log};
+  WorkerConnection connection(state.Pop3Socket);
+  Channel& channel = connection.channel();
+  Pop3Context context{state, config, rules, account, stores, connection, channel, log};
   channel.SetBoundNotice(
       [log](std::int64_t seconds) { log.Write(LogLevel::kFailure, ExchangeBoundText(seconds)); });
   state.Pop3ServerName.Set(account.server);

@@ -1,7 +1,6 @@
 #include "smtp/smtp_session.h"
 
 #include <initializer_list>
-#include <mutex>
 
 #include "config/config.h"
 #include "core/run_state.h"
@@ -42,7 +41,7 @@ SmtpSession::SmtpSession(RunState& state, const Config& config, const SmtpAccoun
       log_(state.log.For(LogThread::kSmtp)),
       config_(config),
       account_(account),
-      channel_(std::move(transport)) {
+      connection_(state.SmtpSocket, std::move(transport)) {
   channel_.SetBoundNotice(
       [this](std::int64_t seconds) { log_.Write(LogLevel::kFailure, ExchangeBoundText(seconds)); });
 }
@@ -54,21 +53,17 @@ bool SmtpSession::SmtpConnect() {
   state_.SmtpSentRcvdField.Set("");
   state_.SmtpInfoField.Set("Connecting ...");
   std::string line;
-  {
-    std::lock_guard lock(state_.StateMutex);
-    channel_.OpenChannel(account_.Server, account_.Port, account_.TimeOut);
-    open_ = true;
-    broken_ = false;
-    state_.SmtpSocket.Attach(&channel_);
-    log_.Write(LogLevel::kTrace, "IP: " + channel_.LocalIpAddress());
-    platform::SleepMilliseconds(1);
-    for (int count = 0; count < kMaxReplyLines; ++count) {
-      if (!HasText(channel_.ReadReplyLine(&line))) break;
-      state_.TotalBytes += line.size() + 2;
-      log_.Write(line.starts_with("220") ? LogLevel::kProgress : LogLevel::kFailure, line);
-      if (!line.starts_with("220-")) break;
-    }
-  }
+  open_ = true;
+  broken_ = false;
+  connection_.OpenAndGreet(
+      state_, log_, account_.Server, account_.Port, account_.TimeOut, [&](Channel& channel) {
+        for (int count = 0; count < kMaxReplyLines; ++count) {
+          if (!HasText(channel.ReadReplyLine(&line))) break;
+          state_.TotalBytes += line.size() + 2;
+          log_.Write(line.starts_with("220") ? LogLevel::kProgress : LogLevel::kFailure, line);
+          if (!line.starts_with("220-")) break;
+        }
+      });
   if (line.starts_with("220 ")) {
     state_.SmtpConnected = true;
     log_.Write(LogLevel::kConnection, "SMTP Connection etablished");
@@ -199,8 +194,7 @@ ReplyStatus SmtpSession::ReadReply(std::string* line) {
 
 void SmtpSession::CloseConnection() {
   if (!open_) return;
-  state_.SmtpSocket.Detach();
-  channel_.CloseChannel();
+  connection_.Close();
   open_ = false;
   state_.SmtpConnected = false;
 }

@@ -10,6 +10,7 @@
 
 #include "config/accounts.h"
 #include "core/channel.h"
+#include "core/worker_connection.h"
 #include "log/logger.h"
 
 namespace postil {
@@ -96,7 +97,8 @@ class SmtpSession {
   const Logger log_;
   const Config& config_;
   const SmtpAccount& account_;
-  Channel channel_;
+  WorkerConnection connection_;
+  Channel& channel_ = connection_.channel();
   bool open_ = false;
   bool broken_ = false;
   bool abandoned_ = false;
