@@ -62,26 +62,31 @@ bool Pop3Connect(Pop3Context& context) {
 }
 
 bool Pop3Login(Pop3Context& context) {
-  RunState& state = context.state;
+  const Pop3Account& account = context.account;
+  const struct {
+    std::string_view log;
+    std::string field;
+    std::string command;
+    std::string_view refusal;  // Pop3InfoField when the reply is not +OK
+  } steps[] = {
+      {"Sending USER", "Authentification for " + account.user, "USER " + account.user,
+       "No Permission, wrong User"},
+      {"Sending PASS", "Sending Password", "PASS " + account.password,
+       "No Permission, wrong Password"},
+  };
   std::string reply;
-  context.log.Write(LogLevel::kSetUp, "Sending USER");
-  state.Pop3SentRcvdField.Set("Authentification for " + context.account.user);
-  Pop3Command(context, "USER " + context.account.user, &reply);
-  if (!IsOkReply(reply)) {
-    context.log.Write(LogLevel::kDataError, reply);
-    Fail(context, "No Permission, wrong User");
-    return false;
-  }
-  context.log.Write(LogLevel::kSetUp, "Sending PASS");
-  state.Pop3SentRcvdField.Set("Sending Password");
-  Pop3Command(context, "PASS " + context.account.password, &reply);
-  if (!IsOkReply(reply)) {
-    context.log.Write(LogLevel::kDataError, reply);
-    Fail(context, "No Permission, wrong Password");
-    return false;
+  for (const auto& step : steps) {
+    context.log.Write(LogLevel::kSetUp, step.log);
+    context.state.Pop3SentRcvdField.Set(step.field);
+    Pop3Command(context, step.command, &reply);
+    if (!IsOkReply(reply)) {
+      context.log.Write(LogLevel::kDataError, reply);
+      Fail(context, step.refusal);
+      return false;
+    }
   }
   context.log.Write(LogLevel::kConnection, "POP3 Connection etablished");
-  state.Pop3Connected = true;
+  context.state.Pop3Connected = true;
   return true;
 }
 
