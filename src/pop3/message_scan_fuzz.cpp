@@ -64,14 +64,14 @@ class ServerTransport final : public Transport {
   // Nothing queued means the client waits for a reply that never comes: a
   // time-out at once, so a session out of step shows as a failure.
   WaitResult WaitReadable(int) override {
-    return pending_.empty() ? WaitResult::kTimeOut : WaitResult::kReady;
+    return sent_ == pending_.size() ? WaitResult::kTimeOut : WaitResult::kReady;
   }
   WaitResult WaitWritable(int) override { return WaitResult::kReady; }
   std::int64_t Receive(char* buffer, std::size_t size) override {
     std::size_t piece = box_.piece_sizes[next_piece_++ % box_.piece_sizes.size()];
-    std::size_t n = std::min({size, piece, pending_.size()});
-    pending_.copy(buffer, n);
-    pending_.erase(0, n);
+    std::size_t n = std::min({size, piece, pending_.size() - sent_});
+    pending_.copy(buffer, n, sent_);
+    sent_ += n;
     return static_cast<std::int64_t>(n);
   }
   std::int64_t Send(const char* data, std::size_t size) override {
@@ -109,7 +109,8 @@ class ServerTransport final : public Transport {
   const Mailbox& box_;
   std::vector<std::string>* commands_;
   std::string received_;
-  std::string pending_;
+  std::string pending_;  // every reply so far; bytes before sent_ were received
+  std::size_t sent_ = 0;
   std::size_t next_piece_ = 0;
   bool connected_ = false;
 };
