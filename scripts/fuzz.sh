@@ -18,19 +18,7 @@ cd "$(dirname "$0")/.."
 seconds="${1:-20}"
 shift || true
 
-need=()
-command -v cmake >/dev/null || need+=(cmake)
-command -v ninja >/dev/null || need+=(ninja-build)
-command -v clang++ >/dev/null || need+=(clang)
-dpkg -s libclang-rt-14-dev >/dev/null 2>&1 || need+=(libclang-rt-14-dev)
-[ -f /usr/include/gtest/gtest.h ] || need+=(libgtest-dev)
-if [ ${#need[@]} -gt 0 ]; then
-  echo "Installing: ${need[*]}"
-  sudo_cmd=""
-  [ "$(id -u)" -eq 0 ] || sudo_cmd="sudo"
-  $sudo_cmd apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive $sudo_cmd apt-get install -y -qq "${need[@]}"
-fi
+scripts/setup.sh --fuzz
 
 build=build-fuzz
 CXX=clang++ cmake -S . -B "$build" -G Ninja -DPOSTIL_FUZZ=ON -DPOSTIL_BENCH=OFF \
