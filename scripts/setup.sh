@@ -10,6 +10,7 @@ command -v g++ >/dev/null || need+=(g++)
 command -v tmux >/dev/null || need+=(tmux)
 command -v run-clang-tidy >/dev/null || need+=(clang-tidy)
 [ -f /usr/include/gtest/gtest.h ] || need+=(libgtest-dev)
+[ -f /usr/include/openssl/ssl.h ] || need+=(libssl-dev)
 # scripts/fuzz.sh also needs clang with libFuzzer.
 if [ "${1:-}" = --fuzz ]; then
   command -v clang++ >/dev/null || need+=(clang)

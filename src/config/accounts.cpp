@@ -68,6 +68,7 @@ Pop3Account SelectPop3Account(const Config& config, int account) {
   a.keep_on_server = IsYesWord(AccountWord(config.Pop3Keep, account, Fallback::kFirstWord));
   a.max_len = RangedValue(AccountWord(config.Pop3MaxLen, account, Fallback::kFirstWord),
                           kMinMaxLen, kMaxMaxLen, 5000000);
+  a.tls = SelectAccountTls(config.Pop3Tls, config.Pop3TlsFingerprint, account, a.port, kPop3TlsKeys);
   return a;
 }
 
@@ -82,6 +83,7 @@ SmtpAccount SelectSmtpAccount(const Config& config, int account) {
   a.Burst = IsYesWord(AccountWord(config.SmtpBurst, account, Fallback::kFirstWord));
   a.Envelope = UnlessOffWord(AccountWord(config.SmtpEnvelope, account, Fallback::kNone));
   a.Redirect = UnlessOffWord(AccountWord(config.SmtpRedirect, account, Fallback::kNone));
+  a.Tls = SelectAccountTls(config.SmtpTls, config.SmtpTlsFingerprint, account, a.Port, kSmtpTlsKeys);
   return a;
 }
 

@@ -6,6 +6,7 @@
 #include <string>
 #include <string_view>
 
+#include "config/account_tls.h"
 #include "config/config.h"
 
 namespace postil {
@@ -33,6 +34,7 @@ struct Pop3Account {
   bool use_envelope = false;
   bool keep_on_server = false;
   long long max_len = 5000000;  // 0 or less: no limit
+  AccountTls tls;
 };
 
 struct SmtpAccount {
@@ -45,6 +47,7 @@ struct SmtpAccount {
   bool Burst = true;
   std::string Envelope;  // empty when unset or an off-word
   std::string Redirect;  // empty when unset or an off-word
+  AccountTls Tls;
 };
 
 Pop3Account SelectPop3Account(const Config& config, int account);

@@ -2,6 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
+#include <vector>
+
+#include "config/config_loader.h"
+
 namespace postil {
 namespace {
 
@@ -77,6 +82,68 @@ TEST(Accounts, NumbersThatDoNotFitUseTheDefault) {
   EXPECT_EQ(account.max_len, 5000000);
   config.Pop3Port = "65535";
   EXPECT_EQ(SelectPop3Account(config, 1).port, 65535);
+}
+
+}  // namespace
+}  // namespace postil
+
+namespace postil {
+namespace {
+
+TEST(AccountTls, ModeAndFingerprintWords) {
+  const std::string print = "ab:CD:" + std::string(60, 'e');
+  const std::string normal = "ABCD" + std::string(60, 'E');
+  const struct {
+    std::string_view modes;
+    std::string prints;
+    int account;
+    int port;
+    TlsMode mode;
+    std::string fingerprint;
+    bool served;
+  } cases[] = {
+      {"", "", 1, 995, TlsMode::kImplicit, "", true},  // the TLS port's default
+      {"", "", 1, 110, TlsMode::kOff, "", true},
+      {"off", "", 1, 995, TlsMode::kOff, "", true},
+      {"STARTTLS", "", 1, 110, TlsMode::kStartTls, "", true},
+      {"tls", "", 2, 110, TlsMode::kImplicit, "", true},  // word 1 for a missing word 2
+      {"off  starttls", "", 2, 110, TlsMode::kOff, "", true},
+      {"ssl", "", 1, 995, TlsMode::kOff, "", false},
+      {"tls", print, 1, 110, TlsMode::kImplicit, normal, true},
+      {"tls", normal, 1, 110, TlsMode::kImplicit, normal, true},
+      {"tls", "ABCD", 1, 110, TlsMode::kImplicit, "", false},
+      {"tls", std::string(64, 'G'), 1, 110, TlsMode::kImplicit, "", false},
+      {"off", normal, 1, 110, TlsMode::kOff, "", false},  // a fingerprint asks for TLS
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.modes) + " / " + c.prints);
+    AccountTls tls = SelectAccountTls(c.modes, c.prints, c.account, c.port, kPop3TlsKeys);
+    EXPECT_EQ(tls.problem.empty(), c.served) << tls.problem;
+    if (!c.served) continue;
+    EXPECT_EQ(tls.mode, c.mode);
+    EXPECT_EQ(tls.fingerprint, c.fingerprint);
+  }
+}
+
+TEST(AccountTls, AccountsCarryTheirTlsAndBadWordsAreReported) {
+  Config config;
+  config.Pop3Server = "a b";
+  config.Pop3Port = "995 110";
+  config.SmtpServer = "s";
+  config.SmtpPort = "465";
+  EXPECT_EQ(SelectPop3Account(config, 1).tls.mode, TlsMode::kImplicit);
+  EXPECT_EQ(SelectPop3Account(config, 2).tls.mode, TlsMode::kOff);
+  EXPECT_EQ(SelectSmtpAccount(config, 1).Tls.mode, TlsMode::kImplicit);
+
+  Config parsed;
+  std::vector<std::string> notes = ParseConfiguration(
+      "$Pop3Server=a b\r\n$Pop3Tls=tls secure\r\n$SmtpServer=disabled\r\n$SmtpTls=bad\r\n",
+      false, &parsed);
+  ASSERT_EQ(notes.size(), 1u);
+  EXPECT_EQ(notes[0],
+            "Configuration: Pop3Tls value secure not known (off, tls or starttls), POP3 account 2 "
+            "not served");
+  EXPECT_EQ(parsed.SmtpTls, "bad");
 }
 
 }  // namespace

@@ -21,6 +21,8 @@ struct Config {
   std::string Pop3Keep;
   std::string Pop3MaxLen;
   std::string Pop3ReportInfo;
+  std::string Pop3Tls;
+  std::string Pop3TlsFingerprint;
   std::string SmtpServer;
   std::string SmtpUser;
   std::string SmtpPass;
@@ -31,6 +33,9 @@ struct Config {
   std::string SmtpEnvelope;
   std::string SmtpRedirect;
   std::string SmtpReportInfo;
+  std::string SmtpTls;
+  std::string SmtpTlsFingerprint;
+  std::string TlsCaFile;  // a host path; empty: the system's store
   bool SmtpAfterPop = false;
   int SmtpAfterPopTimeOut = 0;
   int SmtpAfterPopDelay = 0;

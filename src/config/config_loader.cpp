@@ -21,7 +21,7 @@ struct TextSetting {
 };
 
 // The text settings in the order they are looked up.
-const std::array<TextSetting, 21> kTextSettings = {{
+const std::array<TextSetting, 26> kTextSettings = {{
     {"Pop3Server", &Config::Pop3Server, "", Style::kAny},
     {"Pop3User", &Config::Pop3User, "", Style::kAny},
     {"Pop3Pass", &Config::Pop3Pass, "", Style::kAny},
@@ -43,6 +43,11 @@ const std::array<TextSetting, 21> kTextSettings = {{
     {"SmtpEnvelope", &Config::SmtpEnvelope, "", Style::kAny},
     {"SmtpRedirect", &Config::SmtpRedirect, "", Style::kAny},
     {"SmtpReportInfo", &Config::SmtpReportInfo, "/\xAFQUIL", Style::kAny},
+    {"Pop3Tls", &Config::Pop3Tls, "", Style::kAny},
+    {"Pop3TlsFingerprint", &Config::Pop3TlsFingerprint, "", Style::kAny},
+    {"SmtpTls", &Config::SmtpTls, "", Style::kAny},
+    {"SmtpTlsFingerprint", &Config::SmtpTlsFingerprint, "", Style::kAny},
+    {"TlsCaFile", &Config::TlsCaFile, "", Style::kAny},
 }};
 
 struct RangeCheck {
@@ -85,6 +90,20 @@ void ReportOutOfRange(const Config& config, std::vector<std::string>* notes) {
   }
 }
 
+// An account whose TLS words are not understood is not served; say why once.
+// A switched-off worker serves nothing, so it has nothing to say.
+template <typename SelectTls>
+void ReportTlsProblems(std::string_view side, const std::string& servers, SelectTls select_tls,
+                       std::vector<std::string>* notes) {
+  if (servers.empty() || servers == "disabled") return;
+  for (int i = 1; i <= AccountCount(servers); ++i) {
+    const AccountTls tls = select_tls(i);
+    if (tls.problem.empty()) continue;
+    notes->push_back("Configuration: " + tls.problem + ", " + std::string(side) + " account " +
+                     std::to_string(i) + " not served");
+  }
+}
+
 int SmallNumber(std::string_view name, const std::string& text, int fallback,
                 std::vector<std::string>* notes) {
   double value = NumericValue(text);
@@ -118,6 +137,10 @@ std::vector<std::string> ParseConfiguration(std::string_view file_text, bool box
   config->SmtpAfterPopDelay = SmallNumber(
       "SmtpAfterPopDelay", Lookup(text, "SmtpAfterPopDelay", "1", box_mode), 1, &notes);
   ReportOutOfRange(*config, &notes);
+  ReportTlsProblems("POP3", config->Pop3Server,
+                    [config](int i) { return SelectPop3Account(*config, i).tls; }, &notes);
+  ReportTlsProblems("SMTP", config->SmtpServer,
+                    [config](int i) { return SelectSmtpAccount(*config, i).Tls; }, &notes);
   config->PPP_Killfile = Lookup(text, "PPP_Killfile", "", box_mode);
   return notes;
 }

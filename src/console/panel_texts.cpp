@@ -58,4 +58,12 @@ std::string SendProgressText(std::uint64_t sent, std::uint64_t size) {
   return std::to_string(sent) + " of " + std::to_string(size) + " Bytes";
 }
 
+std::string ServerFieldText(std::string_view server, bool secured, std::size_t width) {
+  constexpr std::string_view kSecuredMark = " [TLS]";
+  std::string text(server);
+  if (secured) text = text.substr(0, width - kSecuredMark.size()) + std::string(kSecuredMark);
+  text.resize(width, ' ');
+  return text;
+}
+
 }  // namespace postil

@@ -4,7 +4,9 @@
 #pragma once
 
 #include <cstdint>
+#include <cstddef>
 #include <string>
+#include <string_view>
 
 namespace postil {
 
@@ -25,5 +27,10 @@ std::string ReceiveProgressText(std::uint64_t received, std::uint64_t size,
                                 std::uint64_t mailbox_size);
 // "<sent> of <size> Bytes", shown for "%SendBytes%".
 std::string SendProgressText(std::uint64_t sent, std::uint64_t size);
+
+// The server field of a worker row, `width` characters: the name, and at
+// its end " [TLS]" while the connection is secured (the name cut to make
+// room).
+std::string ServerFieldText(std::string_view server, bool secured, std::size_t width);
 
 }  // namespace postil

@@ -57,3 +57,16 @@ TEST(PanelTexts, ProgressFigures) {
 
 }  // namespace
 }  // namespace postil
+
+namespace postil {
+namespace {
+
+TEST(PanelTexts, ServerFieldMarksASecuredConnectionWithinItsWidth) {
+  EXPECT_EQ(ServerFieldText("pop.example", false, 20), "pop.example         ");
+  EXPECT_EQ(ServerFieldText("pop.example", true, 20), "pop.example [TLS]   ");
+  EXPECT_EQ(ServerFieldText("a-very-long.server.example", true, 20), "a-very-long.se [TLS]");
+  EXPECT_EQ(ServerFieldText("a-very-long.server.example", false, 20), "a-very-long.server.e");
+}
+
+}  // namespace
+}  // namespace postil

@@ -133,7 +133,8 @@ void StatusPanel::DrawValues() {
 }
 
 void StatusPanel::DrawPop3Values() {
-  DrawWorkerRows(3, state_.Pop3Connected, state_.Pop3ErrorFlag, state_.Pop3ServerName.Get());
+  DrawWorkerRows(3, state_.Pop3Connected, state_.Pop3ErrorFlag,
+                 ServerFieldText(state_.Pop3ServerName.Get(), state_.Pop3Socket.Secured(), kServerWidth));
   if (state_.MailMark) screen_.PrintAt(top_ + 11, kMailColumn, "[Mail]", kMailAttribute);
   if (state_.KillCount > 0) screen_.PrintAt(top_ + 11, kKillColumn, "[Kill]", kKillAttribute);
   Mark(12, kSwitchColumn, state_.KeepOnServerMark);
@@ -145,7 +146,8 @@ void StatusPanel::DrawPop3Values() {
 }
 
 void StatusPanel::DrawSmtpValues() {
-  DrawWorkerRows(7, state_.SmtpConnected, state_.SmtpErrorFlag, state_.SmtpServerName.Get());
+  DrawWorkerRows(7, state_.SmtpConnected, state_.SmtpErrorFlag,
+                 ServerFieldText(state_.SmtpServerName.Get(), state_.SmtpSocket.Secured(), kServerWidth));
   Mark(11, kSwitchColumn, config_.SmtpAfterPop);
   Value(8, kFieldColumn, ShownField(state_.SmtpSentRcvdField, kSendProgressTag, [&] {
           return SendProgressText(state_.SentBytes, state_.SpoolFileSize);
@@ -153,12 +155,13 @@ void StatusPanel::DrawSmtpValues() {
   Value(9, kFieldColumn, state_.SmtpInfoField.Get());
 }
 
-// The marks beside a worker's server and sent/received rows, and its server.
+// The marks beside a worker's server and sent/received rows, and its server
+// field.
 void StatusPanel::DrawWorkerRows(int row_offset, bool connected, bool error,
                                  const std::string& server) {
   Mark(row_offset, kMarkColumn, connected);
   Mark(row_offset + 1, kMarkColumn, error);
-  Value(row_offset, kFieldColumn, Fitted(server, kServerWidth));
+  Value(row_offset, kFieldColumn, server);
 }
 
 void StatusPanel::Mark(int row_offset, int column, bool on) {

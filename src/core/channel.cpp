@@ -41,9 +41,20 @@ Channel::~Channel() { CloseChannel(); }
 void Channel::OpenChannel(std::string_view host, int port, int time_out_seconds) {
   CloseChannel();
   time_out_ms_ = std::max(time_out_seconds, 0) * 1000;
-  std::string err;
-  transport_->Connect(host, port, &err);
+  connect_error_ = {};
+  tls_info_ = {};
+  transport_->Connect(host, port, time_out_ms_, &connect_error_);
   StartExchange();
+}
+
+bool Channel::SecureChannel(const TlsClientSettings& settings) {
+  if (begin_ != end_) {
+    connect_error_ = {ConnectFailure::kTlsHandshake, "data arrived before the handshake"};
+    return false;
+  }
+  const bool secured = transport_->SecureAsClient(settings, time_out_ms_, &tls_info_, &connect_error_);
+  StartExchange();
+  return secured;
 }
 
 void Channel::StartExchange() {
@@ -83,15 +94,23 @@ Channel::Fill Channel::FillBuffer() {
     if (left == 0) return Fill::kBound;
     wait_ms = std::min(wait_ms, left);
   }
-  switch (transport_->WaitReadable(wait_ms)) {
-    case WaitResult::kTimeOut:
-      return bounded && MillisecondsToBound() == 0 ? Fill::kBound : Fill::kTimeOut;
-    case WaitResult::kError:
-      return Fill::kError;
-    case WaitResult::kReady:
-      break;
-  }
-  const std::int64_t n = transport_->Receive(buffer_.get(), kBufferSize);
+  // A readable stream may still hold no whole TLS record: wait again for
+  // the rest of this wait's time.
+  const auto wait_end = std::chrono::steady_clock::now() + std::chrono::milliseconds(wait_ms);
+  std::int64_t n;
+  do {
+    switch (transport_->WaitReadable(wait_ms)) {
+      case WaitResult::kTimeOut:
+        return bounded && MillisecondsToBound() == 0 ? Fill::kBound : Fill::kTimeOut;
+      case WaitResult::kError:
+        return Fill::kError;
+      case WaitResult::kReady:
+        break;
+    }
+    n = transport_->Receive(buffer_.get(), kBufferSize);
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(wait_end - std::chrono::steady_clock::now());
+    wait_ms = static_cast<int>(std::max<std::int64_t>(left.count(), 0));
+  } while (n == Transport::kReceiveAgain);
   if (n < 0) return Fill::kError;
   if (n == 0) return Fill::kClosed;
   end_ = static_cast<std::size_t>(n);
@@ -203,6 +222,8 @@ void Channel::CloseChannel() {
 }
 
 std::string Channel::LocalIpAddress() const { return transport_->LocalAddress(); }
+
+std::string Channel::RemoteIpAddress() const { return transport_->RemoteAddress(); }
 
 void Channel::Abort() { transport_->Shutdown(); }
 

@@ -1,5 +1,5 @@
-// The network line channel: a TCP connection read and written line by line,
-// with one time-out for every wait. Owned and used by one worker; another
+// The network line channel: a TCP connection, TLS-secured on request, read
+// and written line by line, with one time-out for every wait. Owned and used by one worker; another
 // thread may only Abort() it (through the run state's ConnectionSlot), which
 // makes the pending and every later wait fail at once. Only the owner closes.
 #pragma once
@@ -42,9 +42,23 @@ class Channel final : public Abortable {
   Channel(const Channel&) = delete;
   Channel& operator=(const Channel&) = delete;
 
-  // Resolves `host` (first IPv4 address) and connects; never fails visibly:
-  // an unconnected channel fails every read and write.
+  // Resolves `host` and connects to the first of its addresses that answers
+  // within the time-out; never fails visibly: an unconnected channel fails
+  // every read and write, and LastConnectError() says why.
   void OpenChannel(std::string_view host, int port, int time_out_seconds);
+  // Secures the open connection with TLS (right after opening, or after the
+  // protocol's STARTTLS was accepted) and checks the server as `settings`
+  // say. Bytes that arrived before it were not protected: their presence
+  // fails it. On failure the caller closes; LastConnectError() says why.
+  bool SecureChannel(const TlsClientSettings& settings);
+  bool IsSecured() const { return transport_->IsSecured(); }
+  const TlsSessionInfo& TlsInfo() const { return tls_info_; }
+  // Why the last open or securing failed; kNone when it did not.
+  const ConnectError& LastConnectError() const { return connect_error_; }
+  // Records a failure found by the protocol (no STARTTLS offered).
+  void SetConnectError(ConnectError error) { connect_error_ = std::move(error); }
+  // The peer has closed the connection (the end of its data was read).
+  bool PeerClosed() const { return at_end_; }
   // Non-zero while a connection is open.
   std::intptr_t ChannelSocket() const;
 
@@ -87,6 +101,8 @@ class Channel final : public Abortable {
   // Dotted IPv4 address of the local end; "0.0.0.1" when the socket layer
   // cannot tell, "0.0.0.0" on any other error.
   std::string LocalIpAddress() const;
+  // Numeric address of the server; empty when not connected.
+  std::string RemoteIpAddress() const;
 
   // Any thread: shuts the connection down, so the owner's pending and later
   // waits fail at once. The owner still closes.
@@ -113,6 +129,8 @@ class Channel final : public Abortable {
   std::uint64_t exchange_bytes_ = 0;
   std::uint32_t transfer_rate_ = 0;
   std::function<void(std::int64_t)> bound_notice_;
+  ConnectError connect_error_;
+  TlsSessionInfo tls_info_;
   std::unique_ptr<char[]> buffer_;
   std::size_t begin_ = 0;  // unread bytes are buffer_[begin_, end_)
   std::size_t end_ = 0;

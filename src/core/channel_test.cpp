@@ -9,6 +9,9 @@
 
 #include "core/run_state.h"
 #include "support/fake_server.h"
+#include "support/host_dir.h"
+#include "support/memory_transport.h"
+#include "support/test_certificates.h"
 
 namespace postil {
 namespace {
@@ -26,14 +29,10 @@ long long MillisecondsSince(Clock::time_point start) {
 
 // Hands out the received pieces one per Receive, then reports the peer
 // closed; records every Send.
-class ScriptedTransport final : public Transport {
+class ScriptedTransport final : public test::MemoryTransport {
  public:
   ScriptedTransport(std::vector<std::string> pieces, std::vector<std::string>* sends)
       : pieces_(std::move(pieces)), sends_(sends) {}
-  bool Connect(std::string_view, int, std::string*) override { return connected_ = true; }
-  bool IsConnected() const override { return connected_; }
-  WaitResult WaitReadable(int) override { return WaitResult::kReady; }
-  WaitResult WaitWritable(int) override { return WaitResult::kReady; }
   std::int64_t Receive(char* buffer, std::size_t size) override {
     if (next_ == pieces_.size()) return 0;
     const std::string& piece = pieces_[next_++];
@@ -45,16 +44,11 @@ class ScriptedTransport final : public Transport {
     sends_->emplace_back(data, size);
     return static_cast<std::int64_t>(size);
   }
-  void Shutdown() override {}
-  void Close() override { connected_ = false; }
-  std::intptr_t Handle() const override { return connected_ ? 1 : 0; }
-  std::string LocalAddress() const override { return "0.0.0.0"; }
 
  private:
   std::vector<std::string> pieces_;
   std::size_t next_ = 0;
   std::vector<std::string>* sends_;
-  bool connected_ = false;
 };
 
 // Every line up to the end of data; checks that the end reads as failure.
@@ -240,29 +234,18 @@ TEST(ChannelTest, UnreachableServerLeavesTheChannelUnconnected) {
 // A name that does not resolve, through the transport seam: no test asks
 // the system's resolver, which would send the query off this machine.
 TEST(ChannelTest, UnresolvedNameLeavesTheChannelUnconnected) {
-  class Unresolved final : public Transport {
-   public:
-    bool Connect(std::string_view, int, std::string* err) override {
-      *err = "Name or service not known";
-      return false;
-    }
-    bool IsConnected() const override { return false; }
-    WaitResult WaitReadable(int) override { return WaitResult::kError; }
-    WaitResult WaitWritable(int) override { return WaitResult::kError; }
-    std::int64_t Receive(char*, std::size_t) override { return -1; }
-    std::int64_t Send(const char*, std::size_t) override { return -1; }
-    void Shutdown() override {}
-    void Close() override {}
-    std::intptr_t Handle() const override { return 0; }
-    std::string LocalAddress() const override { return "0.0.0.0"; }
-  };
-  Channel channel(std::make_unique<Unresolved>());
+  Channel channel(MakeTcpTransport([](std::string_view, std::string* err) {
+    *err = "Name or service not known";
+    return std::vector<std::string>{};
+  }));
   channel.OpenChannel("no.such.host", 110, 1);
   EXPECT_EQ(channel.ChannelSocket(), 0);
   std::string line = "old";
   EXPECT_EQ(channel.ReadReplyLine(&line), ReadResult::kFailed);
   EXPECT_EQ(line, "");
   EXPECT_FALSE(channel.WriteLine("QUIT"));
+  EXPECT_EQ(channel.LastConnectError().failure, ConnectFailure::kNameNotResolved);
+  EXPECT_EQ(channel.LastConnectError().detail, "Name or service not known");
 }
 
 // Each wait has its time-out, and the whole exchange a bound: a server that
@@ -349,28 +332,54 @@ TEST(ChannelTest, AbortEndsThePendingWaitAtOnce) {
        }},
       {"WriteRaw", [](Channel& channel) { return channel.WriteRaw(std::string(64 << 20, 'x')); }},
   };
+  const test::HostDir certificates;
+  const test::TestPki pki = test::MakeTestPki(certificates.path());
   for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
-    FakeServer server([](FakeConnection& connection) { connection.StallUntilStopped(); });
-    Channel channel;
-    channel.OpenChannel("127.0.0.1", server.port(), kTimeOutSeconds);
-    ConnectionSlot slot;
-    slot.Attach(&channel);
-    std::thread killer([&slot] {
-      std::this_thread::sleep_for(milliseconds(200));
-      slot.Abort();
-    });
-    const auto start = Clock::now();
-    EXPECT_FALSE(c.wait(channel));
-    EXPECT_LT(MillisecondsSince(start), 2000);
-    killer.join();
-    std::string line;
-    EXPECT_FALSE(HasText(channel.ReadLine(&line)));
-    EXPECT_FALSE(channel.WriteLine("QUIT"));
-    slot.Detach();
-    channel.CloseChannel();
-    EXPECT_EQ(channel.ChannelSocket(), 0);
+    for (bool secured : {false, true}) {
+      SCOPED_TRACE(std::string(c.name) + (secured ? " over TLS" : ""));
+      test::FakeServerOptions options;
+      options.implicit_tls = secured;
+      options.tls = {pki.certificate_file, pki.key_file};
+      FakeServer server([](FakeConnection& connection) { connection.StallUntilStopped(); }, options);
+      Channel channel;
+      channel.OpenChannel("127.0.0.1", server.port(), kTimeOutSeconds);
+      if (secured) {
+        ASSERT_TRUE(channel.SecureChannel({"127.0.0.1", pki.ca_file, ""}));
+      }
+      ConnectionSlot slot;
+      slot.Attach(&channel);
+      std::thread killer([&slot] {
+        std::this_thread::sleep_for(milliseconds(200));
+        slot.Abort();
+      });
+      const auto start = Clock::now();
+      EXPECT_FALSE(c.wait(channel));
+      EXPECT_LT(MillisecondsSince(start), 2000);
+      killer.join();
+      std::string line;
+      EXPECT_FALSE(HasText(channel.ReadLine(&line)));
+      EXPECT_FALSE(channel.WriteLine("QUIT"));
+      slot.Detach();
+      channel.CloseChannel();
+      EXPECT_EQ(channel.ChannelSocket(), 0);
+    }
   }
+}
+
+// Whatever came with the go-ahead for TLS was not protected: a reply
+// injected there must never be read as if it came over TLS.
+TEST(ChannelTest, BytesBeforeTheHandshakeFailIt) {
+  FakeServer server([](FakeConnection& connection) {
+    connection.SendRaw("+OK begin TLS\r\n+OK injected\r\n");
+    connection.StallUntilStopped();
+  });
+  Channel channel;
+  channel.OpenChannel("127.0.0.1", server.port(), kTimeOutSeconds);
+  std::string line;
+  ASSERT_EQ(channel.ReadReplyLine(&line), ReadResult::kLine);
+  EXPECT_FALSE(channel.SecureChannel({"127.0.0.1", "", ""}));
+  EXPECT_EQ(channel.LastConnectError().failure, ConnectFailure::kTlsHandshake);
+  EXPECT_FALSE(channel.IsSecured());
 }
 
 TEST(ChannelTest, AbortRacingTheOwnersCloseIsSafe) {

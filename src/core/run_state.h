@@ -36,7 +36,13 @@ class ConnectionSlot {
     std::lock_guard lock(mutex_);
     connection_ = connection;
   }
-  void Detach() { Attach(nullptr); }
+  void Detach() {
+    Attach(nullptr);
+    secured_ = false;
+  }
+  // The attached connection is secured with TLS (shown on the panel).
+  void SetSecured(bool secured) { secured_ = secured; }
+  bool Secured() const { return secured_; }
   // True when a connection was attached and has been aborted.
   bool Abort() {
     std::lock_guard lock(mutex_);
@@ -48,6 +54,7 @@ class ConnectionSlot {
  private:
   std::mutex mutex_;
   Abortable* connection_ = nullptr;  // guarded by mutex_
+  std::atomic<bool> secured_{false};
 };
 
 // A text shared between threads, read and written whole.

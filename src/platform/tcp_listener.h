@@ -1,12 +1,13 @@
-// A listening TCP socket on the loopback address, for the local test and
-// demo servers. Owned by one thread, except Shutdown(), which any thread may
-// call to make a pending and every later Accept() return at once.
+// A listening TCP socket on a loopback address, for the local test and demo
+// servers. Owned by one thread, except Shutdown(), which any thread may call
+// to make a pending and every later Accept() return at once.
 #pragma once
 
 #include <atomic>
 #include <memory>
 #include <mutex>
 #include <string>
+#include <string_view>
 
 #include "platform/transport.h"
 
@@ -19,9 +20,9 @@ class TcpListener {
   TcpListener(const TcpListener&) = delete;
   TcpListener& operator=(const TcpListener&) = delete;
 
-  // Listens on 127.0.0.1:`port` (0: an ephemeral port). False with the
-  // reason on failure.
-  bool Listen(int port, std::string* err);
+  // Listens on the numeric `address` ("127.0.0.1", "::1") at `port` (0: an
+  // ephemeral port). False with the reason on failure.
+  bool Listen(int port, std::string* err, std::string_view address = "127.0.0.1");
   // The port listened on, 0 when not listening.
   int Port() const { return port_; }
   // The next connection, waiting at most `time_out_ms`; nullptr on a

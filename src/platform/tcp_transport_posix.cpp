@@ -1,6 +1,7 @@
 #include "platform/tcp_transport_posix.h"
 
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -8,14 +9,17 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "platform/files.h"
+#include "platform/tls_layer.h"
 
 namespace postil::platform {
 namespace {
@@ -23,6 +27,9 @@ namespace {
 using SteadyClock = std::chrono::steady_clock;
 
 constexpr int kLastPort = 65535;
+// More addresses than any mail server publishes; beyond it each address's
+// share of the time-out would be too small to be useful.
+constexpr std::size_t kMaxAddresses = 16;
 
 void SetSocketOptions(int fd) {
   const linger no_linger{0, 0};
@@ -31,62 +38,112 @@ void SetSocketOptions(int fd) {
   ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
 }
 
-// The first IPv4 address of `host`, port set; false with the resolver's text.
-bool ResolveFirstIpv4(const std::string& host, int port, sockaddr_in* address, std::string* err) {
+// Every wait is poll(), bounded by the caller's time-out, so the socket
+// never blocks on its own.
+void SetNonBlocking(int fd) { ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK); }
+
+int MillisecondsLeft(SteadyClock::time_point deadline) {
+  const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - SteadyClock::now());
+  return left.count() > 0 ? static_cast<int>(left.count()) : 0;
+}
+
+// poll() for `events`, at most `time_out_ms` (negative: no limit), restarted
+// after a signal with the time left. poll()'s result, `*revents` filled.
+int PollFor(int fd, short events, int time_out_ms, short* revents) {
+  const auto deadline = SteadyClock::now() + std::chrono::milliseconds(std::max(time_out_ms, 0));
+  pollfd entry{fd, events, 0};
+  int ready;
+  while ((ready = ::poll(&entry, 1, time_out_ms)) < 0 && errno == EINTR) {
+    if (time_out_ms > 0) time_out_ms = MillisecondsLeft(deadline);
+  }
+  *revents = entry.revents;
+  return ready;
+}
+
+short EventsFor(TlsWait wait) { return wait == TlsWait::kWritable ? POLLOUT : POLLIN; }
+
+// Numeric text of a socket address; an IPv4 address mapped into IPv6 reads
+// as plain IPv4. Empty when it cannot be shown.
+std::string NumericAddress(const sockaddr_storage& address, socklen_t size) {
+  if (address.ss_family == AF_INET6) {
+    const auto* ipv6 = reinterpret_cast<const sockaddr_in6*>(&address);
+    if (IN6_IS_ADDR_V4MAPPED(&ipv6->sin6_addr)) {
+      char text[INET_ADDRSTRLEN];
+      return ::inet_ntop(AF_INET, &ipv6->sin6_addr.s6_addr[12], text, sizeof text) ? text : "";
+    }
+  }
+  char text[NI_MAXHOST];
+  const int rc = ::getnameinfo(reinterpret_cast<const sockaddr*>(&address), size, text, sizeof text,
+                               nullptr, 0, NI_NUMERICHOST);
+  return rc == 0 ? text : "";
+}
+
+// `address` must be numeric: it is parsed, never looked up.
+bool ParseNumericAddress(const std::string& address, int port, sockaddr_storage* target,
+                         socklen_t* size, std::string* err) {
   addrinfo hints{};
-  hints.ai_family = AF_INET;
+  hints.ai_family = AF_UNSPEC;
   hints.ai_socktype = SOCK_STREAM;
+  hints.ai_flags = AI_NUMERICHOST | AI_NUMERICSERV;
   addrinfo* found = nullptr;
-  const int rc = ::getaddrinfo(host.c_str(), nullptr, &hints, &found);
+  const int rc = ::getaddrinfo(address.c_str(), std::to_string(port).c_str(), &hints, &found);
   if (rc != 0 || found == nullptr) {
-    if (err) *err = rc == EAI_SYSTEM ? LastErrorText() : ::gai_strerror(rc);
+    *err = address + ": " + (rc == EAI_SYSTEM ? LastErrorText() : ::gai_strerror(rc));
     return false;
   }
-  std::memcpy(address, found->ai_addr, sizeof *address);
-  address->sin_port = htons(static_cast<std::uint16_t>(port));
+  std::memcpy(target, found->ai_addr, found->ai_addrlen);
+  *size = found->ai_addrlen;
   ::freeaddrinfo(found);
   return true;
 }
 
-// connect() interrupted by a signal goes on in the background; wait for it
-// to finish and take its outcome.
-bool FinishInterruptedConnect(int fd) {
-  pollfd entry{fd, POLLOUT, 0};
-  while (::poll(&entry, 1, -1) < 0) {
-    if (errno != EINTR) return false;
-  }
-  int error = 0;
-  socklen_t size = sizeof error;
-  if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &size) != 0) return false;
+ConnectError SocketFailure(int error) {
   errno = error;
-  return error == 0;
+  const ConnectFailure failure = error == ECONNREFUSED ? ConnectFailure::kRefused
+                                 : error == ETIMEDOUT  ? ConnectFailure::kTimedOut
+                                                       : ConnectFailure::kNetwork;
+  // Refused and timed out say all there is; any other error names itself.
+  return {failure, failure == ConnectFailure::kNetwork ? LastErrorText() : std::string()};
 }
 
-class TcpTransport final : public Transport {
+class TcpTransport final : public Transport, private TlsStream {
  public:
-  explicit TcpTransport(int fd = -1) : fd_(fd) {}
+  TcpTransport(HostResolver resolver, int fd) : resolver_(std::move(resolver)), fd_(fd) {}
   ~TcpTransport() override { Close(); }
   TcpTransport(const TcpTransport&) = delete;
   TcpTransport& operator=(const TcpTransport&) = delete;
 
-  bool Connect(std::string_view host, int port, std::string* err) override;
+  bool Connect(std::string_view host, int port, int time_out_ms, ConnectError* err) override;
   bool IsConnected() const override { return fd_ >= 0; }
-  WaitResult WaitReadable(int time_out_ms) override { return Wait(POLLIN, time_out_ms); }
-  WaitResult WaitWritable(int time_out_ms) override { return Wait(POLLOUT, time_out_ms); }
+  bool SecureAsClient(const TlsClientSettings& settings, int time_out_ms, TlsSessionInfo* info,
+                      ConnectError* err) override;
+  bool SecureAsServer(const TlsServerSettings& settings, int time_out_ms,
+                      std::string* err) override;
+  bool IsSecured() const override { return secured_; }
+  WaitResult WaitReadable(int time_out_ms) override;
+  WaitResult WaitWritable(int time_out_ms) override { return Wait(send_events_, time_out_ms); }
   std::int64_t Receive(char* buffer, std::size_t size) override;
   std::int64_t Send(const char* data, std::size_t size) override;
   void Shutdown() override;
   void Close() override;
   std::intptr_t Handle() const override { return fd_ >= 0 ? fd_ : 0; }
   std::string LocalAddress() const override;
+  std::string RemoteAddress() const override;
 
  private:
+  std::int64_t RawReceive(char* buffer, std::size_t size) override;
+  std::int64_t RawSend(const char* data, std::size_t size) override;
+  // Connects to one numeric address within `time_out_ms` (negative: no limit).
+  bool TryAddress(const std::string& address, int port, int time_out_ms, ConnectError* err);
+  ConnectError FinishConnect(int time_out_ms);
+  bool RunHandshake(int time_out_ms, ConnectError* err);
   WaitResult Wait(short events, int time_out_ms);
   void SetDescriptor(int fd) {
     std::lock_guard lock(mutex_);
     fd_ = fd;
   }
 
+  const HostResolver resolver_;
   // Written only by the owner, under mutex_; Shutdown() reads it under
   // mutex_, so it never acts on a number Close() has released.
   int fd_;
@@ -94,64 +151,182 @@ class TcpTransport final : public Transport {
   // Set by Shutdown(): a shut-down socket reads as end of data, but for
   // us it is an error.
   std::atomic<bool> shut_down_{false};
+  std::unique_ptr<TlsSession> tls_;  // set from the start of a handshake on
+  bool secured_ = false;             // the handshake finished
+  // What the next wait polls for: TLS may need to write before it can hand
+  // out bytes read, or to read before it can take more.
+  short receive_events_ = POLLIN;
+  short send_events_ = POLLOUT;
 };
 
-bool TcpTransport::Connect(std::string_view host, int port, std::string* err) {
+bool TcpTransport::Connect(std::string_view host, int port, int time_out_ms, ConnectError* err) {
   Close();
   shut_down_ = false;
-  sockaddr_in address{};
   if (port < 1 || port > kLastPort) {
-    if (err) *err = "port out of range";
+    if (err) *err = {ConnectFailure::kNetwork, "port out of range"};
     return false;
   }
-  if (!ResolveFirstIpv4(std::string(host), port, &address, err)) return false;
-  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  std::string reason;
+  std::vector<std::string> addresses = resolver_(host, &reason);
+  if (addresses.empty()) {
+    if (err) *err = {ConnectFailure::kNameNotResolved, reason.empty() ? "no address" : reason};
+    return false;
+  }
+  if (addresses.size() > kMaxAddresses) addresses.resize(kMaxAddresses);
+  const auto deadline = SteadyClock::now() + std::chrono::milliseconds(time_out_ms);
+  ConnectError last{ConnectFailure::kNetwork, "connection shut down"};
+  for (std::size_t i = 0; i < addresses.size() && !shut_down_; ++i) {
+    // An even share of the time left, so one silent address cannot use up
+    // the time of those after it.
+    const int share =
+        time_out_ms > 0 ? std::max(1, MillisecondsLeft(deadline) / int(addresses.size() - i)) : -1;
+    if (TryAddress(addresses[i], port, share, &last)) return true;
+  }
+  if (err) *err = last;
+  return false;
+}
+
+bool TcpTransport::TryAddress(const std::string& address, int port, int time_out_ms,
+                              ConnectError* err) {
+  sockaddr_storage target{};
+  socklen_t size = 0;
+  std::string reason;
+  if (!ParseNumericAddress(address, port, &target, &size, &reason)) {
+    *err = {ConnectFailure::kNetwork, reason};
+    return false;
+  }
+  const int fd = ::socket(target.ss_family, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
   if (fd < 0) {
-    if (err) *err = LastErrorText();
+    *err = SocketFailure(errno);
     return false;
   }
   SetSocketOptions(fd);
-  bool connected = ::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
-  if (!connected && errno == EINTR) connected = FinishInterruptedConnect(fd);
-  if (!connected) {
-    if (err) *err = LastErrorText();
-    ::close(fd);
+  SetDescriptor(fd);  // from here on Shutdown() can cut the attempt short
+  if (shut_down_) {
+    *err = {ConnectFailure::kNetwork, "connection shut down"};
+    Close();
     return false;
   }
-  SetDescriptor(fd);
+  const bool started = ::connect(fd, reinterpret_cast<const sockaddr*>(&target), size) == 0;
+  // A connect interrupted by a signal goes on like a non-blocking one.
+  *err = started                                  ? ConnectError{}
+         : errno == EINPROGRESS || errno == EINTR ? FinishConnect(time_out_ms)
+                                                  : SocketFailure(errno);
+  if (err->failure == ConnectFailure::kNone && !shut_down_) return true;
+  if (err->failure == ConnectFailure::kNone)
+    *err = {ConnectFailure::kNetwork, "connection shut down"};
+  Close();
+  return false;
+}
+
+ConnectError TcpTransport::FinishConnect(int time_out_ms) {
+  short revents = 0;
+  const int ready = PollFor(fd_, POLLOUT, time_out_ms, &revents);
+  if (ready < 0) return SocketFailure(errno);
+  if (ready == 0) return SocketFailure(ETIMEDOUT);
+  int error = 0;
+  socklen_t size = sizeof error;
+  if (::getsockopt(fd_, SOL_SOCKET, SO_ERROR, &error, &size) != 0) return SocketFailure(errno);
+  return error == 0 ? ConnectError{} : SocketFailure(error);
+}
+
+bool TcpTransport::SecureAsClient(const TlsClientSettings& settings, int time_out_ms,
+                                  TlsSessionInfo* info, ConnectError* err) {
+  if (fd_ < 0 || tls_ != nullptr) {
+    if (err) *err = {ConnectFailure::kTlsHandshake, fd_ < 0 ? "not connected" : "already secured"};
+    return false;
+  }
+  tls_ = StartTlsClient(this, settings, err);
+  if (tls_ == nullptr || !RunHandshake(time_out_ms, err)) return false;
+  secured_ = true;
+  if (info) *info = tls_->Info();
   return true;
+}
+
+bool TcpTransport::SecureAsServer(const TlsServerSettings& settings, int time_out_ms,
+                                  std::string* err) {
+  if (fd_ < 0 || tls_ != nullptr) {
+    if (err) *err = fd_ < 0 ? "not connected" : "already secured";
+    return false;
+  }
+  tls_ = StartTlsServer(this, settings, err);
+  if (tls_ == nullptr) return false;
+  ConnectError failure;
+  if (!RunHandshake(time_out_ms, &failure)) {
+    if (err) *err = failure.detail;
+    return false;
+  }
+  secured_ = true;
+  return true;
+}
+
+// Drives the non-blocking handshake with poll(), all of it within
+// `time_out_ms` (0: no limit); Shutdown() ends the wait at once.
+bool TcpTransport::RunHandshake(int time_out_ms, ConnectError* err) {
+  const auto deadline = SteadyClock::now() + std::chrono::milliseconds(time_out_ms);
+  for (;;) {
+    TlsWait wait = TlsWait::kNone;
+    ConnectError failure;
+    if (tls_->Handshake(&wait, &failure)) return true;
+    if (wait == TlsWait::kNone) {
+      if (err) *err = failure;
+      return false;
+    }
+    const WaitResult waited =
+        Wait(EventsFor(wait), time_out_ms > 0 ? MillisecondsLeft(deadline) : -1);
+    if (waited != WaitResult::kReady) {
+      const char* why = waited == WaitResult::kTimeOut ? "timed out" : "connection shut down";
+      if (err) *err = {ConnectFailure::kTlsHandshake, why};
+      return false;
+    }
+  }
 }
 
 WaitResult TcpTransport::Wait(short events, int time_out_ms) {
   if (fd_ < 0 || shut_down_) return WaitResult::kError;
-  const auto deadline = SteadyClock::now() + std::chrono::milliseconds(time_out_ms);
-  pollfd entry{fd_, events, 0};
-  int ready;
-  while ((ready = ::poll(&entry, 1, time_out_ms)) < 0 && errno == EINTR) {
-    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - SteadyClock::now());
-    time_out_ms = left.count() > 0 ? static_cast<int>(left.count()) : 0;
-  }
-  if (ready < 0 || shut_down_ || (entry.revents & POLLNVAL)) return WaitResult::kError;
+  short revents = 0;
+  const int ready = PollFor(fd_, events, time_out_ms, &revents);
+  if (ready < 0 || shut_down_ || (revents & POLLNVAL)) return WaitResult::kError;
   // POLLERR and POLLHUP count as ready: the next call reports what happened.
   return ready == 0 ? WaitResult::kTimeOut : WaitResult::kReady;
 }
 
+WaitResult TcpTransport::WaitReadable(int time_out_ms) {
+  // Bytes OpenSSL already decrypted make the socket look idle.
+  if (secured_ && fd_ >= 0 && !shut_down_ && tls_->HasPending()) return WaitResult::kReady;
+  return Wait(receive_events_, time_out_ms);
+}
+
 std::int64_t TcpTransport::Receive(char* buffer, std::size_t size) {
-  if (fd_ < 0 || shut_down_) return -1;
-  ssize_t n;
-  while ((n = ::recv(fd_, buffer, size, 0)) < 0 && errno == EINTR) {
-  }
+  if (fd_ < 0 || shut_down_ || (tls_ != nullptr && !secured_)) return -1;
+  TlsWait wait = TlsWait::kReadable;
+  const std::int64_t n = secured_ ? tls_->Read(buffer, size, &wait) : RawReceive(buffer, size);
+  receive_events_ = EventsFor(wait);
   if (shut_down_) return -1;
-  return n;
+  return n == kWouldBlock ? kReceiveAgain : n;
 }
 
 std::int64_t TcpTransport::Send(const char* data, std::size_t size) {
-  if (fd_ < 0 || shut_down_) return -1;
-  // Never block here: the caller waits for writability with its time-out.
+  if (fd_ < 0 || shut_down_ || (tls_ != nullptr && !secured_)) return -1;
+  TlsWait wait = TlsWait::kWritable;
+  const std::int64_t n = secured_ ? tls_->Write(data, size, &wait) : RawSend(data, size);
+  send_events_ = EventsFor(wait);
+  return n == kWouldBlock ? 0 : n;
+}
+
+std::int64_t TcpTransport::RawReceive(char* buffer, std::size_t size) {
   ssize_t n;
-  while ((n = ::send(fd_, data, size, MSG_NOSIGNAL | MSG_DONTWAIT)) < 0 && errno == EINTR) {
+  while ((n = ::recv(fd_, buffer, size, 0)) < 0 && errno == EINTR) {
   }
-  if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return 0;
+  if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return kWouldBlock;
+  return n;
+}
+
+std::int64_t TcpTransport::RawSend(const char* data, std::size_t size) {
+  ssize_t n;
+  while ((n = ::send(fd_, data, size, MSG_NOSIGNAL)) < 0 && errno == EINTR) {
+  }
+  if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return kWouldBlock;
   return n;
 }
 
@@ -162,6 +337,11 @@ void TcpTransport::Shutdown() {
 }
 
 void TcpTransport::Close() {
+  if (tls_ != nullptr && secured_ && !shut_down_) tls_->SendCloseNotify();
+  tls_.reset();
+  secured_ = false;
+  receive_events_ = POLLIN;
+  send_events_ = POLLOUT;
   std::lock_guard lock(mutex_);
   if (fd_ < 0) return;
   ::close(fd_);
@@ -169,32 +349,69 @@ void TcpTransport::Close() {
 }
 
 std::string TcpTransport::LocalAddress() const {
-  if (fd_ < 0) return "0.0.0.1";  // what the socket layer says for no socket
+  constexpr const char* kNoAddress = "0.0.0.1";  // what the socket layer says for no socket
+  if (fd_ < 0) return kNoAddress;
   sockaddr_storage address{};
   socklen_t size = sizeof address;
-  if (::getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &size) != 0) return "0.0.0.1";
-  if (address.ss_family != AF_INET) return "0.0.0.0";
-  const auto* ipv4 = reinterpret_cast<const sockaddr_in*>(&address);
-  const auto* bytes = reinterpret_cast<const unsigned char*>(&ipv4->sin_addr.s_addr);
-  std::string text;
-  for (int i = 0; i < 4; ++i) {
-    if (i > 0) text += '.';
-    text += std::to_string(bytes[i]);
-  }
-  return text;
+  if (::getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &size) != 0) return kNoAddress;
+  const std::string text = NumericAddress(address, size);
+  return text.empty() ? kNoAddress : text;
+}
+
+std::string TcpTransport::RemoteAddress() const {
+  if (fd_ < 0) return "";
+  sockaddr_storage address{};
+  socklen_t size = sizeof address;
+  if (::getpeername(fd_, reinterpret_cast<sockaddr*>(&address), &size) != 0) return "";
+  return NumericAddress(address, size);
 }
 
 }  // namespace
 
 std::unique_ptr<Transport> AdoptTcpSocket(int fd) {
   SetSocketOptions(fd);
-  return std::make_unique<TcpTransport>(fd);
+  SetNonBlocking(fd);
+  return std::make_unique<TcpTransport>(SystemResolve, fd);
 }
 
 }  // namespace postil::platform
 
 namespace postil {
 
-std::unique_ptr<Transport> MakeTcpTransport() { return std::make_unique<platform::TcpTransport>(); }
+std::vector<std::string> SystemResolve(std::string_view host, std::string* err) {
+  const std::string name(host);
+  if (name.empty() || name.find('\0') != std::string::npos) {
+    if (err) *err = "invalid host name";
+    return {};
+  }
+  // No AI_ADDRCONFIG: it hides ::1 on a machine without a global IPv6
+  // address, and a failed address only costs the next try.
+  addrinfo hints{};
+  hints.ai_family = AF_UNSPEC;
+  hints.ai_socktype = SOCK_STREAM;
+  addrinfo* found = nullptr;
+  const int rc = ::getaddrinfo(name.c_str(), nullptr, &hints, &found);
+  if (rc != 0) {
+    if (err) *err = rc == EAI_SYSTEM ? platform::LastErrorText() : ::gai_strerror(rc);
+    return {};
+  }
+  std::vector<std::string> addresses;
+  for (const addrinfo* entry = found; entry != nullptr; entry = entry->ai_next) {
+    sockaddr_storage address{};
+    std::memcpy(&address, entry->ai_addr, std::min<std::size_t>(entry->ai_addrlen, sizeof address));
+    const std::string text = platform::NumericAddress(address, entry->ai_addrlen);
+    if (!text.empty() && std::find(addresses.begin(), addresses.end(), text) == addresses.end()) {
+      addresses.push_back(text);
+    }
+  }
+  ::freeaddrinfo(found);
+  if (addresses.empty() && err) *err = "no address";
+  return addresses;
+}
+
+std::unique_ptr<Transport> MakeTcpTransport(HostResolver resolver) {
+  if (!resolver) resolver = SystemResolve;
+  return std::make_unique<platform::TcpTransport>(std::move(resolver), -1);
+}
 
 }  // namespace postil

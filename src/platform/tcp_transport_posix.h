@@ -8,7 +8,8 @@
 
 namespace postil::platform {
 
-// Takes ownership of `fd`, a connected TCP socket.
+// Takes ownership of `fd`, a connected TCP socket, and makes it non-blocking
+// like every socket of a transport.
 std::unique_ptr<Transport> AdoptTcpSocket(int fd);
 
 }  // namespace postil::platform

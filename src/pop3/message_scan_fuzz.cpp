@@ -32,6 +32,7 @@
 #include "pop3/spool_layout.h"
 #include "support/fixed_clock.h"
 #include "support/host_dir.h"
+#include "support/memory_transport.h"
 
 namespace postil {
 namespace {
@@ -55,18 +56,15 @@ std::string WireForm(std::string_view message, bool header_only) {
   return wire + ".\r\n";
 }
 
-class ServerTransport final : public Transport {
+class ServerTransport final : public test::MemoryTransport {
  public:
   explicit ServerTransport(const Mailbox& box, std::vector<std::string>* commands)
       : box_(box), commands_(commands) {}
-  bool Connect(std::string_view, int, std::string*) override { return connected_ = true; }
-  bool IsConnected() const override { return connected_; }
   // Nothing queued means the client waits for a reply that never comes: a
   // time-out at once, so a session out of step shows as a failure.
   WaitResult WaitReadable(int) override {
     return sent_ == pending_.size() ? WaitResult::kTimeOut : WaitResult::kReady;
   }
-  WaitResult WaitWritable(int) override { return WaitResult::kReady; }
   std::int64_t Receive(char* buffer, std::size_t size) override {
     std::size_t piece = box_.piece_sizes[next_piece_++ % box_.piece_sizes.size()];
     std::size_t n = std::min({size, piece, pending_.size() - sent_});
@@ -83,10 +81,6 @@ class ServerTransport final : public Transport {
     }
     return static_cast<std::int64_t>(size);
   }
-  void Shutdown() override {}
-  void Close() override { connected_ = false; }
-  std::intptr_t Handle() const override { return connected_ ? 1 : 0; }
-  std::string LocalAddress() const override { return "127.0.0.1"; }
 
  private:
   void Answer(const std::string& command) {

@@ -2,11 +2,13 @@
 
 #include <string>
 
+#include "config/config.h"
 #include "core/channel.h"
 #include "core/run_state.h"
 #include "core/worker_connection.h"
 #include "platform/clock.h"
 #include "pop3/pop3_reply.h"
+#include "text/cp437_case.h"
 
 namespace postil {
 namespace {
@@ -21,11 +23,40 @@ void Fail(Pop3Context& context, std::string_view info) {
 std::string OpenAndGreet(Pop3Context& context) {
   std::string greeting;
   const Pop3Account& account = context.account;
-  context.connection.OpenAndGreet(context.state, context.log, account.server, account.port,
-                                  account.time_out,
+  const ConnectionTarget target = MakeConnectionTarget(account.server, account.port, account.time_out,
+                                                       account.tls, context.config.TlsCaFile);
+  context.connection.OpenAndGreet(context.state, context.log, target,
                                   [&greeting](Channel& channel) { channel.ReadReplyLine(&greeting); });
   context.state.TotalBytes += greeting.size() + 2;
   return greeting;
+}
+
+// The capability list after "+OK" names STLS; at most kMaxCapabilities
+// lines are looked at.
+bool OffersStls(Pop3Context& context) {
+  constexpr int kMaxCapabilities = 100;
+  std::string line;
+  if (Pop3Command(context, "CAPA", &line) != ReadResult::kLine || !IsOkReply(line)) return false;
+  bool offered = false;
+  for (int count = 0; count < kMaxCapabilities; ++count) {
+    if (context.channel.ReadReplyLine(&line) != ReadResult::kLine || line == ".") return offered;
+    offered = offered || UpperCase(line.substr(0, line.find(' '))) == "STLS";
+  }
+  return false;
+}
+
+// STLS after the greeting: nothing secret is sent before it succeeds.
+bool StartTls(Pop3Context& context) {
+  std::string reply;
+  if (!OffersStls(context)) {
+    context.channel.SetConnectError({ConnectFailure::kStartTlsNotOffered, ""});
+    return false;
+  }
+  if (Pop3Command(context, "STLS", &reply) != ReadResult::kLine || !IsOkReply(reply)) {
+    context.channel.SetConnectError({ConnectFailure::kStartTlsNotOffered, reply});
+    return false;
+  }
+  return context.connection.Secure(context.log);
 }
 
 }  // namespace
@@ -46,6 +77,12 @@ bool Pop3Connect(Pop3Context& context) {
   std::string greeting = OpenAndGreet(context);
   if (IsOkReply(greeting)) {
     context.log.Write(LogLevel::kProgress, greeting);
+    if (context.account.tls.mode == TlsMode::kStartTls && !StartTls(context)) {
+      context.log.Write(LogLevel::kFailure, context.connection.FailureText());
+      Fail(context, context.connection.FailureCause());
+      ClosePop3Channel(context);
+      return false;
+    }
     if (Pop3Login(context)) return true;
     Pop3Quit(context);
     return false;
@@ -53,6 +90,7 @@ bool Pop3Connect(Pop3Context& context) {
   if (greeting.empty()) {
     Fail(context, "Host not found");
     context.log.Write(LogLevel::kFailure, "POP3 Server " + context.account.server + " not found");
+    context.log.Write(LogLevel::kFailure, context.connection.FailureText());
   } else {
     context.log.Write(LogLevel::kFailure, greeting);
     Fail(context, greeting);
@@ -74,6 +112,8 @@ bool Pop3Login(Pop3Context& context) {
       {"Sending PASS", "Sending Password", "PASS " + account.password,
        "No Permission, wrong Password"},
   };
+  if (context.connection.ExposesSecrets())
+    context.log.Write(LogLevel::kDataError, "Password sent without TLS to " + account.server);
   std::string reply;
   for (const auto& step : steps) {
     context.log.Write(LogLevel::kSetUp, step.log);

@@ -50,6 +50,12 @@ void ServeAccount(RunState& state, const Config& config, const RuleTable& rules,
       [log](std::int64_t seconds) { log.Write(LogLevel::kFailure, ExchangeBoundText(seconds)); });
   state.Pop3ServerName.Set(account.server);
   state.KeepOnServerMark = account.keep_on_server;
+  if (!account.tls.problem.empty()) {
+    // Said at load: the account is not served with less security than asked.
+    state.Pop3InfoField.Set(kTlsSettingNotValid);
+    state.Pop3ErrorFlag = true;
+    return;
+  }
   state.InboundSpoolDir.Set(account.spool_dir);
   PrepareSpoolDirectory(context);
   state.MailboxSize = 0;

@@ -6,18 +6,15 @@
 #include "core/run_state.h"
 #include "smtp/smtp_session.h"
 #include "support/fixed_clock.h"
+#include "support/memory_transport.h"
 
 namespace postil {
 namespace {
 
 // A transport that greets once and records the size of every send.
-class RecordingTransport final : public Transport {
+class RecordingTransport final : public test::MemoryTransport {
  public:
   explicit RecordingTransport(std::vector<std::size_t>* sends) : sends_(sends) {}
-  bool Connect(std::string_view, int, std::string*) override { return true; }
-  bool IsConnected() const override { return true; }
-  WaitResult WaitReadable(int) override { return WaitResult::kReady; }
-  WaitResult WaitWritable(int) override { return WaitResult::kReady; }
   std::int64_t Receive(char* buffer, std::size_t size) override {
     std::string_view greeting = "220 ok\r\n";
     if (greeted_ || size < greeting.size()) return 0;
@@ -31,9 +28,6 @@ class RecordingTransport final : public Transport {
     return static_cast<std::int64_t>(size);
   }
   void Shutdown() override { fail_ = true; }
-  void Close() override {}
-  std::intptr_t Handle() const override { return 1; }
-  std::string LocalAddress() const override { return "127.0.0.1"; }
 
  private:
   std::vector<std::size_t>* sends_;

@@ -55,8 +55,10 @@ bool SmtpSession::SmtpConnect() {
   std::string line;
   open_ = true;
   broken_ = false;
-  connection_.OpenAndGreet(
-      state_, log_, account_.Server, account_.Port, account_.TimeOut, [&](Channel& channel) {
+  const ConnectionTarget target = MakeConnectionTarget(account_.Server, account_.Port,
+                                                       account_.TimeOut, account_.Tls,
+                                                       config_.TlsCaFile);
+  connection_.OpenAndGreet(state_, log_, target, [&](Channel& channel) {
         for (int count = 0; count < kMaxReplyLines; ++count) {
           if (!HasText(channel.ReadReplyLine(&line))) break;
           state_.TotalBytes += line.size() + 2;
@@ -68,16 +70,44 @@ bool SmtpSession::SmtpConnect() {
     state_.SmtpConnected = true;
     log_.Write(LogLevel::kConnection, "SMTP Connection etablished");
     greeting_pending_ = true;
-    return true;
-  }
-  if (line.empty()) {
+    if (account_.Tls.mode != TlsMode::kStartTls || StartTls()) return true;
+    log_.Write(LogLevel::kFailure, connection_.FailureText());
+    state_.SmtpInfoField.Set(connection_.FailureCause());
+  } else if (line.empty()) {
     state_.SmtpInfoField.Set("Host not found");
     log_.Write(LogLevel::kFailure, "SMTP Server " + account_.Server + " not found");
+    log_.Write(LogLevel::kFailure, connection_.FailureText());
   } else {
     state_.SmtpInfoField.Set(line);
   }
   state_.SmtpErrorFlag = true;
   CloseConnection();
+  return false;
+}
+
+// EHLO names the client by its address, as the HELO domain of the messages
+// is not known yet; STARTTLS must be among the extensions.
+bool SmtpSession::StartTls() {
+  const std::string address = channel_.LocalIpAddress();
+  const std::string literal =
+      address.find(':') == std::string::npos ? "[" + address + "]" : "[IPv6:" + address + "]";
+  bool offered = false;
+  std::string reply;
+  ReplyStatus status = ReplyStatus::kFailed;
+  if (SendCommand("EHLO " + literal)) {
+    status = ReadMultiLine("250-", &reply, [&offered](const std::string& line) {
+      offered = offered || (line.starts_with("250") && UpperCase(line.substr(4)) == "STARTTLS");
+    });
+  }
+  if (status == ReplyStatus::kLine && offered && reply.starts_with("250")) {
+    status = SendCommand("STARTTLS") ? ReadReply(&reply) : ReplyStatus::kFailed;
+    if (status == ReplyStatus::kLine && reply.starts_with("220")) return connection_.Secure(log_);
+  }
+  if (status == ReplyStatus::kLine) {
+    channel_.SetConnectError({ConnectFailure::kStartTlsNotOffered, offered ? reply : ""});
+  } else {
+    channel_.SetConnectError({ConnectFailure::kNetwork, "no reply"});
+  }
   return false;
 }
 
@@ -115,6 +145,10 @@ bool SmtpSession::SmtpGreet(std::string_view helo_domain, std::string* reply) {
 bool SmtpSession::SmtpAuthenticate(std::string_view mechanisms) {
   const std::string& user = account_.User;
   const std::string& password = account_.Password;
+  if (!warned_plain_password_ && connection_.ExposesSecrets()) {
+    log_.Write(LogLevel::kDataError, "Password sent without TLS to " + account_.Server);
+    warned_plain_password_ = true;
+  }
   // PLAIN wins whenever the server offers it.
   if (mechanisms.find("PLAIN") != std::string_view::npos) {
     std::string credentials = std::string(1, '\0') + user + std::string(1, '\0') + password;

@@ -89,6 +89,9 @@ class SmtpSession {
  private:
   struct AuthStep;
   bool SmtpAuthenticate(std::string_view mechanisms);
+  // STARTTLS right after the greeting; false (the cause on the channel)
+  // when the server does not offer it or the channel cannot be secured.
+  bool StartTls();
   // Runs the steps of one AUTH dialogue; false at the first wrong reply
   // (logged, field set, SmtpErrorFlag) or channel failure (silent).
   bool RunAuthSteps(const AuthStep* steps, std::size_t count);
@@ -103,6 +106,7 @@ class SmtpSession {
   bool broken_ = false;
   bool abandoned_ = false;
   bool greeting_pending_ = false;
+  bool warned_plain_password_ = false;
 };
 
 template <typename OnLine>

@@ -15,17 +15,14 @@
 #include "core/run_state.h"
 #include "smtp/smtp_session.h"
 #include "support/fixed_clock.h"
+#include "support/memory_transport.h"
 
 namespace {
 
-class ServerBytes final : public postil::Transport {
+class ServerBytes final : public postil::test::MemoryTransport {
  public:
   ServerBytes(std::string_view bytes, std::size_t piece, std::vector<std::string>* sends)
       : bytes_(bytes), piece_(piece), sends_(sends) {}
-  bool Connect(std::string_view, int, std::string*) override { return connected_ = true; }
-  bool IsConnected() const override { return connected_; }
-  postil::WaitResult WaitReadable(int) override { return postil::WaitResult::kReady; }
-  postil::WaitResult WaitWritable(int) override { return postil::WaitResult::kReady; }
   std::int64_t Receive(char* buffer, std::size_t size) override {
     std::size_t n = bytes_.copy(buffer, std::min(size, piece_));
     bytes_.remove_prefix(n);
@@ -35,16 +32,11 @@ class ServerBytes final : public postil::Transport {
     sends_->emplace_back(data, size);
     return static_cast<std::int64_t>(size);
   }
-  void Shutdown() override {}
-  void Close() override { connected_ = false; }
-  std::intptr_t Handle() const override { return connected_ ? 1 : 0; }
-  std::string LocalAddress() const override { return "127.0.0.1"; }
 
  private:
   std::string_view bytes_;
   std::size_t piece_;
   std::vector<std::string>* sends_;
-  bool connected_ = false;
 };
 
 bool IsPrefix(const std::vector<std::string>& sent, const std::vector<std::string>& dialogue) {

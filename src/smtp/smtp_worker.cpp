@@ -49,6 +49,12 @@ void ServeServer(RunState& state, const Config& config, const SmtpAccount& accou
     state.SmtpInfoField.Set("Nothing to do ...");
     return;
   }
+  if (!account.Tls.problem.empty()) {
+    // Said at load: the server is not used with less security than asked.
+    state.SmtpInfoField.Set(kTlsSettingNotValid);
+    state.SmtpErrorFlag = true;
+    return;
+  }
   log.Write(LogLevel::kDialogueStart, "SMTP Starting to " + account.Server);
   TriedFiles tried;
   for (int connection = 1; ServeConnection(state, config, account, &tried); ++connection) {

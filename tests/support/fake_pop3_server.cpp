@@ -66,8 +66,13 @@ FakePop3Server::FakePop3Server(std::vector<std::string> messages)
 FakePop3Server::FakePop3Server(std::vector<std::string> messages, Options options)
     : options_(std::move(options)),
       messages_(std::move(messages)),
-      server_([this](FakeConnection& connection) { Serve(connection); }, options_.port,
-              options_.pace_ms) {}
+      server_([this](FakeConnection& connection) { Serve(connection); },
+              {.port = options_.port,
+               .pace_ms = options_.pace_ms,
+               .listen_address = options_.listen_address,
+               .tls = options_.tls,
+               .implicit_tls = options_.implicit_tls,
+               .cut_handshake = options_.cut_handshake}) {}
 
 FakePop3Server::~FakePop3Server() { server_.Stop(); }
 
@@ -198,6 +203,8 @@ bool FakePop3Server::Answer(FakeConnection& connection, Session& session,
     connection.SendLine(reply.value_or("+OK bye"));
     return false;
   }
+  if (verb == "CAPA") return SendCapabilities(connection, reply);
+  if (verb == "STLS") return StartTls(connection, session, reply);
   if (!session.authenticated) {
     if (verb == "USER") {
       session.user_ok = command == "USER " + options_.user;
@@ -248,6 +255,28 @@ bool FakePop3Server::Answer(FakeConnection& connection, Session& session,
   if (!connection.SendLine(status)) return false;
   if (status.compare(0, 3, "+OK") != 0 || !valid) return true;
   return SendMessage(connection, n, top);
+}
+
+bool FakePop3Server::SendCapabilities(FakeConnection& connection,
+                                      const std::optional<std::string>& reply) {
+  const std::string status = reply.value_or("+OK Capability list follows");
+  if (!connection.SendLine(status)) return false;
+  if (!status.starts_with("+OK")) return true;
+  const bool stls = options_.offer_stls && !connection.secured();
+  return connection.SendRaw(stls ? "USER\r\nSTLS\r\n.\r\n" : "USER\r\n.\r\n");
+}
+
+// STLS is allowed once, before login (a login begun in plain text does not
+// carry over into the secured session).
+bool FakePop3Server::StartTls(FakeConnection& connection, Session& session,
+                              const std::optional<std::string>& reply) {
+  const bool go_ahead = options_.offer_stls && !connection.secured() && !session.authenticated;
+  const std::string status =
+      reply.value_or(go_ahead ? "+OK Begin TLS negotiation" : "-ERR command not available");
+  if (!connection.SendLine(status)) return false;
+  if (!go_ahead || !status.starts_with("+OK")) return true;
+  session.user_ok = false;
+  return connection.StartTls();
 }
 
 // The message's lines after the status line: all of them for RETR (with its

@@ -1,9 +1,9 @@
-// A POP3 server on 127.0.0.1 for the tests, the benchmarks and tools/mailsim:
+// A POP3 server on loopback for the tests, the benchmarks and tools/mailsim:
 // an in-memory mailbox that outlives connections (so two runs see the same
-// mailbox), USER/PASS checking, STAT, TOP, RETR, DELE (applied at QUIT, as
-// POP3 servers do), NOOP, RSET and QUIT, wire dot-stuffing, reply overrides
-// and faults. Configure it before the client connects; read the results at
-// any time from any thread.
+// mailbox), USER/PASS checking, CAPA, STLS, STAT, TOP, RETR, DELE (applied at
+// QUIT, as POP3 servers do), NOOP, RSET and QUIT, wire dot-stuffing, reply
+// overrides and faults, plain or over TLS. Configure it before the client
+// connects; read the results at any time from any thread.
 #pragma once
 
 #include <cstddef>
@@ -35,6 +35,16 @@ class FakePop3Server {
     bool top_states_size = true;
     int port = 0;     // 0: an ephemeral port
     int pace_ms = 0;  // wait before every reply
+    std::string listen_address = "127.0.0.1";  // or "::1"
+    // The server's certificate and key; needed by the two below.
+    TlsServerSettings tls;
+    // TLS from the first byte (the greeting comes secured).
+    bool implicit_tls = false;
+    // CAPA lists "STLS" until secured, and STLS is answered "+OK Begin TLS
+    // negotiation" and secures the connection (before login only).
+    bool offer_stls = false;
+    // Where the handshake would begin, the TCP connection is closed instead.
+    bool cut_handshake = false;
   };
 
   // What happens in the middle of a RETR reply: the connection closes, the
@@ -76,6 +86,8 @@ class FakePop3Server {
   // The commands of each connection.
   std::vector<std::vector<std::string>> CommandsByConnection() const;
   int ConnectionCount() const { return server_.ConnectionCount(); }
+  // The full record of each connection (where TLS began, bytes dropped).
+  std::vector<ConnectionRecord> Records() const { return server_.Records(); }
   // The mailbox now: the messages not deleted by a completed QUIT.
   std::vector<std::string> Mailbox() const;
 
@@ -90,6 +102,9 @@ class FakePop3Server {
   void Serve(FakeConnection& connection);
   bool Answer(FakeConnection& connection, Session& session, const std::string& command);
   bool SendMessage(FakeConnection& connection, int number, bool header_only);
+  bool SendCapabilities(FakeConnection& connection, const std::optional<std::string>& reply);
+  bool StartTls(FakeConnection& connection, Session& session,
+                const std::optional<std::string>& reply);
   std::optional<std::string> Override(const std::string& command) const;
   bool StallsOn(const std::string& command) const;
 

@@ -71,7 +71,8 @@ FakeConnection::ReadResult FakeConnection::Fill(int time_limit_ms) {
   pending_.resize(old_size + kReceiveChunk);
   const std::int64_t n = transport_->Receive(pending_.data() + old_size, kReceiveChunk);
   pending_.resize(old_size + static_cast<std::size_t>(std::max<std::int64_t>(n, 0)));
-  if (n <= 0) peer_closed_ = true;
+  // kReceiveAgain: a TLS record is not complete yet, the caller waits again.
+  if (n == 0 || (n < 0 && n != Transport::kReceiveAgain)) peer_closed_ = true;
   if (n > 0) Record({}, std::string_view(pending_).substr(old_size));
   return ReadResult::kLine;
 }
@@ -97,7 +98,7 @@ bool FakeConnection::SendLine(std::string_view text) {
 
 bool FakeConnection::SendRaw(std::string_view bytes) {
   if (closed_) return false;
-  if (server_.pace_ms_ > 0) Stall(server_.pace_ms_);
+  if (server_.options_.pace_ms > 0) Stall(server_.options_.pace_ms);
   if (!close_after_armed_ || close_after_left_ > bytes.size()) {
     close_after_left_ -= close_after_armed_ ? bytes.size() : 0;
     return SendAll(bytes);
@@ -111,6 +112,7 @@ bool FakeConnection::SendRaw(std::string_view bytes) {
 bool FakeConnection::SendAll(std::string_view bytes) {
   const auto deadline = SteadyClock::now() + std::chrono::milliseconds(kSendTimeLimitMs);
   while (!bytes.empty()) {
+    // 0: nothing taken yet; the same bytes are offered again once writable.
     const std::int64_t n = transport_->Send(bytes.data(), bytes.size());
     if (n < 0) return false;
     bytes.remove_prefix(static_cast<std::size_t>(n));
@@ -125,6 +127,29 @@ bool FakeConnection::SendAll(std::string_view bytes) {
 void FakeConnection::Close() {
   transport_->Close();
   closed_ = true;
+}
+
+bool FakeConnection::StartTls() {
+  if (closed_) return false;
+  std::string err = "handshake cut by the server";
+  const bool secured =
+      !server_.options_.cut_handshake &&
+      transport_->SecureAsServer(server_.options_.tls, kHandshakeTimeLimitMs, &err);
+  {
+    std::lock_guard lock(server_.mutex_);
+    ConnectionRecord& record = server_.records_[index_];
+    record.discarded_at_tls.assign(pending_, pending_begin_);
+    if (secured) {
+      record.secured_from_line = record.lines.size();
+    } else {
+      record.tls_error = err;
+    }
+  }
+  // Plain bytes sent ahead of the handshake never count as secured input.
+  pending_.clear();
+  pending_begin_ = 0;
+  if (!secured) ShutdownNow();
+  return secured;
 }
 
 void FakeConnection::Stall(int ms) { server_.WaitStopped(ms); }
@@ -142,10 +167,13 @@ void FakeConnection::ShutdownNow() {
   closed_ = true;
 }
 
-FakeServer::FakeServer(Handler handler, int port, int pace_ms)
-    : handler_(std::move(handler)), pace_ms_(pace_ms) {
+FakeServer::FakeServer(Handler handler, FakeServerOptions options)
+    : handler_(std::move(handler)), options_(std::move(options)) {
   std::string err;
-  if (!listener_.Listen(port, &err)) throw std::runtime_error("fake server cannot listen: " + err);
+  if (!listener_.Listen(options_.port, &err, options_.listen_address)) {
+    throw std::runtime_error("fake server cannot listen on " + options_.listen_address + ": " +
+                             err);
+  }
   port_ = listener_.Port();
   thread_ = std::thread([this] { Serve(); });
 }
@@ -189,7 +217,7 @@ void FakeServer::Serve() {
       current_ = &connection;
       if (cut_) connection.transport_->Shutdown();
     }
-    handler_(connection);
+    if (!options_.implicit_tls || connection.StartTls()) handler_(connection);
     std::lock_guard lock(mutex_);
     current_ = nullptr;
   }

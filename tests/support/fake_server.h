@@ -1,7 +1,8 @@
 // The base of the fake POP3 and SMTP servers used by the tests and by
-// tools/mailsim: listens on 127.0.0.1, accepts one connection at a time in
-// its own thread and hands each to a handler. The handler runs in the server
-// thread; the record and Stop() may be used from any thread.
+// tools/mailsim: listens on a loopback address, accepts one connection at a
+// time in its own thread and hands each to a handler, over TLS from the first
+// byte or after the protocol's go-ahead when asked. The handler runs in the
+// server thread; the record and Stop() may be used from any thread.
 #pragma once
 
 #include <atomic>
@@ -23,11 +24,31 @@ namespace postil::test {
 class FakeServer;
 
 // What a connection received: the lines as ReadLine returned them and the
-// exact bytes taken from the socket.
+// exact bytes taken from the socket (decrypted, once secured).
 struct ConnectionRecord {
   std::vector<std::string> lines;
   std::string bytes;
   std::vector<std::size_t> receive_sizes;  // bytes taken by each receive, in order
+  // Index in `lines` of the first line that came over TLS; npos when the
+  // connection was never secured (0: secured from the first byte).
+  std::size_t secured_from_line = std::string::npos;
+  // Bytes that had arrived but were not yet read when TLS began: a client
+  // must not send ahead of the go-ahead, so they were thrown away.
+  std::string discarded_at_tls;
+  // Why the TLS handshake failed; empty when it did not.
+  std::string tls_error;
+};
+
+struct FakeServerOptions {
+  int port = 0;     // 0: an ephemeral port
+  int pace_ms = 0;  // every send waits that long first (so a person can watch)
+  std::string listen_address = "127.0.0.1";  // or "::1"
+  // The certificate presented by StartTls() and implicit TLS.
+  TlsServerSettings tls;
+  // Every connection is secured right after accept, before the handler runs.
+  bool implicit_tls = false;
+  // Where the handshake would begin, the TCP connection is closed instead.
+  bool cut_handshake = false;
 };
 
 // One accepted connection, used by the handler in the server thread.
@@ -37,6 +58,7 @@ class FakeConnection {
   // Longest line ReadLine returns in one piece; the rest comes next.
   static constexpr std::size_t kMaxLine = 1 << 20;
   static constexpr int kDefaultTimeLimitMs = 10000;
+  static constexpr int kHandshakeTimeLimitMs = 10000;
 
   FakeConnection(FakeServer& server, std::unique_ptr<Transport> transport, int index);
   ~FakeConnection();
@@ -57,6 +79,11 @@ class FakeConnection {
   bool SendRaw(std::string_view bytes);
   void Close();
   bool closed() const { return closed_; }
+  // The server side of the TLS handshake on this connection, with the
+  // server's certificate (or the cut, when the server is told to cut it).
+  // False, with the connection closed, when it failed.
+  bool StartTls();
+  bool secured() const { return transport_->IsSecured(); }
 
   // Faults.
   // Sends nothing for `ms` milliseconds, or until the server stops.
@@ -65,7 +92,8 @@ class FakeConnection {
   // The connection closes after `count` more bytes were sent, in the middle
   // of a send when it comes to that.
   void CloseAfterBytes(std::size_t count);
-  // Shuts the connection down at once (the client sees it closed).
+  // Shuts the connection down at once (the client sees it closed; over TLS
+  // without the closing alert, as a cut stream).
   void ShutdownNow();
   // Off: lines and bytes are no longer recorded (for big transfers).
   void SetRecording(bool on) { recording_ = on; }
@@ -93,10 +121,9 @@ class FakeServer {
  public:
   using Handler = std::function<void(FakeConnection&)>;
 
-  // Starts listening on 127.0.0.1:`port` (0: ephemeral) and serving. Throws
-  // std::runtime_error when it cannot listen.
-  // `pace_ms`: every send waits that long first (so a person can watch).
-  explicit FakeServer(Handler handler, int port = 0, int pace_ms = 0);
+  // Starts listening and serving. Throws std::runtime_error when it cannot
+  // listen.
+  explicit FakeServer(Handler handler, FakeServerOptions options = {});
   ~FakeServer();
   FakeServer(const FakeServer&) = delete;
   FakeServer& operator=(const FakeServer&) = delete;
@@ -124,9 +151,9 @@ class FakeServer {
   void WaitStopped(int ms);
 
   Handler handler_;
+  const FakeServerOptions options_;
   platform::TcpListener listener_;
   int port_ = 0;
-  const int pace_ms_;
   std::atomic<bool> stopping_{false};
   mutable std::mutex mutex_;
   std::condition_variable stop_signal_;       // with mutex_: stopping_, serving_done_

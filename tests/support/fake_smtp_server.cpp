@@ -48,6 +48,8 @@ std::string DecodeBase64(std::string_view text) {
 struct FakeSmtpServer::Session {
   int index = 0;
   std::string helo;
+  // After STARTTLS nothing said before counts: HELO/EHLO must come again.
+  bool must_greet = false;
   bool mail_open = false;
   Message message;
 
@@ -60,7 +62,14 @@ struct FakeSmtpServer::Session {
 FakeSmtpServer::FakeSmtpServer() : FakeSmtpServer(Options()) {}
 
 FakeSmtpServer::FakeSmtpServer(Options options)
-    : options_(std::move(options)), server_([this](FakeConnection& c) { Serve(c); }, options_.port, options_.pace_ms) {}
+    : options_(std::move(options)),
+      server_([this](FakeConnection& c) { Serve(c); },
+              {.port = options_.port,
+               .pace_ms = options_.pace_ms,
+               .listen_address = options_.listen_address,
+               .tls = options_.tls,
+               .implicit_tls = options_.implicit_tls,
+               .cut_handshake = options_.cut_handshake}) {}
 
 FakeSmtpServer::~FakeSmtpServer() { server_.Stop(); }
 
@@ -198,13 +207,18 @@ bool FakeSmtpServer::HandleCommand(FakeConnection& connection, Session& session,
     return Reply(connection, line, normal, &positive);
   };
   if (verb == "HELO" || verb == "EHLO") {
-    if (!reply(verb == "EHLO" ? options_.ehlo : std::vector<std::string>{"250 fake.test"}))
+    if (!reply(verb == "EHLO" ? EhloReply(connection) : std::vector<std::string>{"250 fake.test"}))
       return false;
     if (positive) {
       session.ResetTransaction();
       session.helo = line.size() > 5 ? line.substr(5) : "";
+      session.must_greet = false;
     }
     return true;
+  }
+  if (verb == "STARTTLS") return StartTls(connection, session, line);
+  if (session.must_greet && (verb == "AUTH" || verb == "MAIL")) {
+    return reply({"503 5.5.1 Error: send HELO/EHLO first"});
   }
   if (verb == "AUTH") return Authenticate(connection, line);
   if (verb == "MAIL") {
@@ -238,6 +252,35 @@ bool FakeSmtpServer::HandleCommand(FakeConnection& connection, Session& session,
     return !positive;
   }
   return reply({"502 5.5.2 Error: command not recognized"});
+}
+
+std::vector<std::string> FakeSmtpServer::EhloReply(const FakeConnection& connection) const {
+  std::vector<std::string> lines = options_.ehlo;
+  if (!options_.offer_starttls || connection.secured() || lines.empty()) return lines;
+  // Only the last line has a space after the code.
+  if (lines.size() == 1) {
+    if (lines[0].size() > 3) lines[0][3] = '-';
+    lines.push_back("250 STARTTLS");
+  } else {
+    lines.insert(lines.end() - 1, "250-STARTTLS");
+  }
+  return lines;
+}
+
+bool FakeSmtpServer::StartTls(FakeConnection& connection, Session& session,
+                              const std::string& line) {
+  if (!options_.offer_starttls) {
+    return Reply(connection, line, {"502 5.5.1 Error: command not implemented"});
+  }
+  if (connection.secured()) return Reply(connection, line, {"554 5.5.1 Error: TLS already active"});
+  bool positive = false;
+  if (!Reply(connection, line, {"220 Ready to start TLS"}, &positive)) return false;
+  if (!positive) return true;
+  if (!connection.StartTls()) return false;
+  session.ResetTransaction();
+  session.helo.clear();
+  session.must_greet = true;
+  return true;
 }
 
 bool FakeSmtpServer::Authenticate(FakeConnection& connection, const std::string& line) {

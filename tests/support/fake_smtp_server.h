@@ -1,11 +1,12 @@
-// An SMTP server on 127.0.0.1 for the tests, the benchmarks and
+// An SMTP server on loopback for the tests, the benchmarks and
 // tools/mailsim: greeting, HELO/EHLO with configurable capability lines,
-// AUTH LOGIN and AUTH PLAIN checked against one user, MAIL/RCPT/DATA with
-// the usual sequence errors (a second MAIL without RSET is refused, as real
-// servers do), RSET, NOOP, QUIT; reply overrides and faults per command; a
-// record of the dialogue and of every message's exact data bytes and of
-// the receives that brought them. Configure it before the client connects;
-// read the record at any time from any thread.
+// STARTTLS or TLS from the first byte, AUTH LOGIN and AUTH PLAIN checked
+// against one user, MAIL/RCPT/DATA with the usual sequence errors (a second
+// MAIL without RSET is refused, as real servers do), RSET, NOOP, QUIT;
+// reply overrides and faults per command; a record of the dialogue and of
+// every message's exact data bytes and of the receives that brought them.
+// Configure it before the client connects; read the record at any time from
+// any thread.
 #pragma once
 
 #include <chrono>
@@ -49,6 +50,17 @@ class FakeSmtpServer {
     int close_after_data_lines = -1;
     int port = 0;     // 0: an ephemeral port
     int pace_ms = 0;  // wait before every reply
+    std::string listen_address = "127.0.0.1";  // or "::1"
+    // The server's certificate and key; needed by the two below.
+    TlsServerSettings tls;
+    // TLS from the first byte (the greeting comes secured).
+    bool implicit_tls = false;
+    // The EHLO reply lists "250-STARTTLS" until secured, and STARTTLS is
+    // answered "220 Ready to start TLS" and secures the connection, after
+    // which the client must greet again.
+    bool offer_starttls = false;
+    // Where the handshake would begin, the TCP connection is closed instead.
+    bool cut_handshake = false;
   };
 
   struct Message {
@@ -90,6 +102,8 @@ class FakeSmtpServer {
   int port() const { return server_.port(); }
   void Stop() { server_.Stop(); }
   int ConnectionCount() const { return server_.ConnectionCount(); }
+  // The full record of each connection (where TLS began, bytes dropped).
+  std::vector<ConnectionRecord> Records() const { return server_.Records(); }
 
   // "C: " + each line received outside the data (and the final "."), and
   // "S: " + each line sent, in order, over all connections.
@@ -106,6 +120,9 @@ class FakeSmtpServer {
   void Serve(FakeConnection& connection);
   bool HandleCommand(FakeConnection& connection, Session& session, const std::string& line);
   bool Authenticate(FakeConnection& connection, const std::string& line);
+  bool StartTls(FakeConnection& connection, Session& session, const std::string& line);
+  // The EHLO reply as the connection stands (STARTTLS offered or not).
+  std::vector<std::string> EhloReply(const FakeConnection& connection) const;
   bool ReceiveData(FakeConnection& connection, Session& session);
   // Sends the reply for `on` (a rule's or `normal`); false when a fault
   // ended the connection. `positive` tells whether the command takes effect.

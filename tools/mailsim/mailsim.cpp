@@ -2,19 +2,24 @@
 // serves a mailbox from a directory of message files, accepts mail (with
 // AUTH LOGIN or PLAIN for one user) and stores every accepted message as a
 // file, can refuse chosen recipients, can pace its replies so a person can
-// watch the status panel, and ends by itself after a time limit.
+// watch the status panel, and ends by itself after a time limit. Given a
+// certificate it offers STLS and STARTTLS and can listen for TLS from the
+// first byte as well; it can make a certificate of its own for that.
+#include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <iterator>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "support/fake_pop3_server.h"
 #include "support/fake_smtp_server.h"
+#include "support/test_certificates.h"
 
 namespace {
 
@@ -27,6 +32,7 @@ constexpr int kMaxTimeLimitSeconds = 3600;
 
 const char kUsage[] =
     "Usage: mailsim --mailbox DIR --received DIR [options]\n"
+    "       mailsim --make-cert DIR\n"
     "\n"
     "A POP3 and SMTP server on 127.0.0.1 for trying POSTIL out.\n"
     "\n"
@@ -40,6 +46,17 @@ const char kUsage[] =
     "  --pace MS          wait MS milliseconds before each reply (default: 0)\n"
     "  --time-limit S     exit after S seconds (default: 120, at most 3600)\n"
     "  --port-file FILE   write \"pop3=N\" and \"smtp=N\" lines to FILE once listening\n"
+    "                     (and \"pop3s=N\", \"smtps=N\" for the TLS ports)\n"
+    "  --tls-cert FILE    certificate (PEM) to present: the POP3 and SMTP ports then\n"
+    "                     offer STLS and STARTTLS\n"
+    "  --tls-key FILE     its private key (PEM); needed with --tls-cert\n"
+    "  --pop3s-port N     also serve POP3 over TLS from the first byte on port N\n"
+    "                     (0: any free port; needs --tls-cert; its own copy of the mailbox)\n"
+    "  --smtps-port N     also serve SMTP over TLS from the first byte on port N\n"
+    "                     (0: any free port; needs --tls-cert)\n"
+    "  --make-cert DIR    make a CA and a certificate for localhost, 127.0.0.1 and ::1\n"
+    "                     in DIR, print \"ca=\", \"certificate=\", \"key=\" and\n"
+    "                     \"fingerprint=\" lines, and exit\n"
     "\n"
     "Stored messages begin with X-Envelope-From: and X-Envelope-To: lines, then\n"
     "the message as received, without the SMTP dot-stuffing.\n";
@@ -55,6 +72,10 @@ struct Settings {
   int pace_ms = 0;
   int time_limit_s = kDefaultTimeLimitSeconds;
   std::string port_file;
+  postil::TlsServerSettings tls;
+  int pop3s_port = -1;  // -1: no such listener
+  int smtps_port = -1;
+  std::string make_cert;
 };
 
 bool ParseNumber(const char* text, int max, int* out) {
@@ -85,6 +106,11 @@ bool ParseArguments(int argc, char** argv, Settings* s, std::string* error) {
     else if (option == "--pace") ok = ParseNumber(value, 10000, &s->pace_ms);
     else if (option == "--time-limit") ok = ParseNumber(value, kMaxTimeLimitSeconds, &s->time_limit_s);
     else if (option == "--port-file") s->port_file = value;
+    else if (option == "--tls-cert") s->tls.certificate_file = value;
+    else if (option == "--tls-key") s->tls.key_file = value;
+    else if (option == "--pop3s-port") ok = ParseNumber(value, 65535, &s->pop3s_port);
+    else if (option == "--smtps-port") ok = ParseNumber(value, 65535, &s->smtps_port);
+    else if (option == "--make-cert") s->make_cert = value;
     else {
       *error = "unknown option " + option;
       return false;
@@ -94,7 +120,16 @@ bool ParseArguments(int argc, char** argv, Settings* s, std::string* error) {
       return false;
     }
   }
-  if (s->mailbox.empty() || s->received.empty()) *error = "--mailbox and --received are required";
+  const bool tls = !s->tls.certificate_file.empty();
+  if (!s->make_cert.empty()) {
+    if (argc != 3) *error = "--make-cert takes no other option";
+  } else if (s->mailbox.empty() || s->received.empty()) {
+    *error = "--mailbox and --received are required";
+  } else if (tls != !s->tls.key_file.empty()) {
+    *error = "--tls-cert and --tls-key go together";
+  } else if (!tls && (s->pop3s_port >= 0 || s->smtps_port >= 0)) {
+    *error = "--pop3s-port and --smtps-port need --tls-cert";
+  }
   return error->empty();
 }
 
@@ -138,15 +173,50 @@ void StoreMessage(const std::string& dir, const FakeSmtpServer::Message& message
   out << Unstuffed(message.data);
 }
 
-FakeSmtpServer::Options SmtpOptions(const Settings& s) {
+// Makes the certificate the demo trusts; nothing of it is kept in the tree.
+int MakeCertificate(const std::string& dir) {
+  fs::create_directories(dir);
+  const postil::test::TestPki pki = postil::test::MakeTestPki(dir, {}, "mailsim");
+  std::cout << "ca=" << pki.ca_file << "\ncertificate=" << pki.certificate_file
+            << "\nkey=" << pki.key_file << "\nfingerprint=" << pki.fingerprint << std::endl;
+  return 0;
+}
+
+// A POP3 server on `port`: plain with STLS when there is a certificate, or
+// TLS from the first byte.
+std::unique_ptr<FakePop3Server> StartPop3(const Settings& s, int port, bool implicit_tls) {
+  FakePop3Server::Options options;
+  options.user = s.user;
+  options.password = s.password;
+  options.greeting = "+OK mailsim POP3 ready";
+  options.port = port;
+  options.pace_ms = s.pace_ms;
+  options.tls = s.tls;
+  options.implicit_tls = implicit_tls;
+  options.offer_stls = !implicit_tls && !s.tls.certificate_file.empty();
+  return std::make_unique<FakePop3Server>(LoadMailbox(s.mailbox), options);
+}
+
+std::unique_ptr<FakeSmtpServer> StartSmtp(const Settings& s, int port, bool implicit_tls,
+                                          std::atomic<int>* stored) {
   FakeSmtpServer::Options options;
   options.greeting = {"220 mailsim.local ESMTP ready"};
   options.ehlo = {"250-mailsim.local", "250-AUTH LOGIN PLAIN", "250 8BITMIME"};
   options.user = s.user;
   options.password = s.password;
-  options.port = s.smtp_port;
+  options.port = port;
   options.pace_ms = s.pace_ms;
-  return options;
+  options.tls = s.tls;
+  options.implicit_tls = implicit_tls;
+  options.offer_starttls = !implicit_tls && !s.tls.certificate_file.empty();
+  auto smtp = std::make_unique<FakeSmtpServer>(options);
+  for (const std::string& address : s.refused)
+    smtp->AddRule({"RCPT TO:<" + address + ">", {"550 5.1.1 <" + address + ">: mailbox unavailable"}});
+  // Both SMTP listeners store into one directory, numbered in one series.
+  smtp->OnMessage([&s, stored](const FakeSmtpServer::Message& message) {
+    if (message.accepted) StoreMessage(s.received, message, ++*stored);
+  });
+  return smtp;
 }
 
 }  // namespace
@@ -160,33 +230,37 @@ int main(int argc, char** argv) {
     return error.empty() ? 0 : 2;
   }
   try {
+    if (!settings.make_cert.empty()) return MakeCertificate(settings.make_cert);
     fs::create_directories(settings.received);
-    FakePop3Server::Options pop3_options;
-    pop3_options.user = settings.user;
-    pop3_options.password = settings.password;
-    pop3_options.greeting = "+OK mailsim POP3 ready";
-    pop3_options.port = settings.pop3_port;
-    pop3_options.pace_ms = settings.pace_ms;
-    FakePop3Server pop3(LoadMailbox(settings.mailbox), pop3_options);
-    FakeSmtpServer smtp(SmtpOptions(settings));
-    for (const std::string& address : settings.refused)
-      smtp.AddRule({"RCPT TO:<" + address + ">", {"550 5.1.1 <" + address + ">: mailbox unavailable"}});
-    int stored = 0;
-    smtp.OnMessage([&](const FakeSmtpServer::Message& message) {
-      if (message.accepted) StoreMessage(settings.received, message, ++stored);
-    });
+    const bool tls = !settings.tls.certificate_file.empty();
+    std::atomic<int> stored{0};
+    auto pop3 = StartPop3(settings, settings.pop3_port, false);
+    auto smtp = StartSmtp(settings, settings.smtp_port, false, &stored);
+    std::unique_ptr<FakePop3Server> pop3s;
+    std::unique_ptr<FakeSmtpServer> smtps;
+    if (settings.pop3s_port >= 0) pop3s = StartPop3(settings, settings.pop3s_port, true);
+    if (settings.smtps_port >= 0) smtps = StartSmtp(settings, settings.smtps_port, true, &stored);
 
-    std::cout << "mailsim: POP3 on 127.0.0.1:" << pop3.port() << ", SMTP on 127.0.0.1:"
-              << smtp.port() << ", ending in " << settings.time_limit_s << " s" << std::endl;
+    std::cout << "mailsim: POP3 on 127.0.0.1:" << pop3->port() << (tls ? " with STLS" : "");
+    if (pop3s) std::cout << ", POP3 over TLS on 127.0.0.1:" << pop3s->port();
+    std::cout << ", SMTP on 127.0.0.1:" << smtp->port() << (tls ? " with STARTTLS" : "");
+    if (smtps) std::cout << ", SMTP over TLS on 127.0.0.1:" << smtps->port();
+    std::cout << ", ending in " << settings.time_limit_s << " s" << std::endl;
     if (!settings.port_file.empty()) {
       std::ofstream ports(settings.port_file + ".tmp");
-      ports << "pop3=" << pop3.port() << "\nsmtp=" << smtp.port() << "\n";
+      ports << "pop3=" << pop3->port() << "\nsmtp=" << smtp->port() << "\n";
+      if (pop3s) ports << "pop3s=" << pop3s->port() << "\n";
+      if (smtps) ports << "smtps=" << smtps->port() << "\n";
       ports.close();
       fs::rename(settings.port_file + ".tmp", settings.port_file);
     }
     std::this_thread::sleep_for(std::chrono::seconds(settings.time_limit_s));
-    pop3.Stop();
-    smtp.Stop();
+    for (FakePop3Server* server : {pop3.get(), pop3s.get()}) {
+      if (server) server->Stop();
+    }
+    for (FakeSmtpServer* server : {smtp.get(), smtps.get()}) {
+      if (server) server->Stop();
+    }
   } catch (const std::exception& e) {
     std::cerr << "mailsim: " << e.what() << "\n";
     return 1;
