@@ -2,6 +2,7 @@
 // fetches and deletes three mailboxes (1,000 x 10 KB, 20 x 1 MB, 1 x 100 MB)
 // and the figures are printed: messages and MB per second, the peak
 // resident memory of the program, and where the time of one message goes.
+// With "tls" the same runs go over TLS from the first byte.
 //
 // The split comes from the server's timeline: the time the server spends
 // on a command (receive to reply sent) plus the loopback hop is the round
@@ -24,6 +25,7 @@
 #include "platform/process.h"
 #include "support/fake_pop3_server.h"
 #include "support/host_dir.h"
+#include "support/test_certificates.h"
 
 namespace postil {
 namespace {
@@ -171,19 +173,28 @@ double SyncSeconds(std::size_t size, const test::HostDir& dir) {
   return Seconds(Clock::now() - start) / samples;
 }
 
-void RunCase(const char* title, int count, std::size_t size) {
+void RunCase(const char* title, int count, std::size_t size, bool tls) {
   std::vector<std::string> messages;
   std::uint64_t bytes = 0;
   for (int i = 1; i <= count; ++i) {
     messages.push_back(MakeMessage(i, size));
     bytes += messages.back().size();
   }
-  FakePop3Server server(std::move(messages));
+  test::HostDir dir;
+  FakePop3Server::Options server_options;
+  std::string tls_settings;
+  if (tls) {
+    const test::TestPki pki = test::MakeTestPki(dir.path());
+    server_options.tls = {pki.certificate_file, pki.key_file};
+    server_options.implicit_tls = true;
+    tls_settings = "$Pop3Tls=tls\r\n$TlsCaFile=" + pki.ca_file + "\r\n";
+  }
+  FakePop3Server server(std::move(messages), server_options);
   server.SetRecording(false);
   Timeline timeline;
   Watch(server, timeline);
-  test::HostDir dir;
-  dir.Write("POSTIL.CFG", "$Pop3Server=127.0.0.1\r\n$Pop3Port=" + std::to_string(server.port()) +
+  dir.Write("POSTIL.CFG", tls_settings + "$Pop3Server=127.0.0.1\r\n$Pop3Port=" +
+                              std::to_string(server.port()) +
                               "\r\n$Pop3User=user\r\n$Pop3Pass=secret\r\n$Pop3Spool=IN\r\n"
                               "$Pop3MaxLen=0\r\n$Pop3TimeOut=60\r\n$SmtpServer=disabled\r\n");
   dir.MakeDir("IN");
@@ -205,7 +216,7 @@ void RunCase(const char* title, int count, std::size_t size) {
   double messages_time = Seconds(timeline.last_dele_sent - timeline.first_top);
   double per_message = messages_time / count;
   double server_time = Seconds(timeline.server_time) / count;
-  std::printf("%s\n", title);
+  std::printf("%s%s\n", title, tls ? ", over TLS" : "");
   std::printf("  exit code %d, %zu spool files, %s\n", result.exit_code, files,
               server.Mailbox().empty() ? "mailbox emptied" : "MAILBOX NOT EMPTY");
   std::printf("  whole run %.3f s (process start, login and end included)\n", total);
@@ -236,11 +247,20 @@ void RunCase(const char* title, int count, std::size_t size) {
 }  // namespace postil
 
 // Without an argument all three mailboxes; "small", "medium" or "large"
-// picks one (for a profiler).
+// picks one (for a profiler); "tls" anywhere runs them over TLS.
 int main(int argc, char** argv) {
-  const std::string only = argc > 1 ? argv[1] : "";
-  if (only.empty() || only == "small") postil::RunCase("1,000 messages of 10 KB", 1000, 10 * 1024);
-  if (only.empty() || only == "medium") postil::RunCase("20 messages of 1 MB", 20, 1024 * 1024);
-  if (only.empty() || only == "large") postil::RunCase("1 message of 100 MB", 1, 100 * 1024 * 1024);
+  std::string only;
+  bool tls = false;
+  for (int i = 1; i < argc; ++i) {
+    const std::string word = argv[i];
+    if (word == "tls") tls = true;
+    else only = word;
+  }
+  if (only.empty() || only == "small")
+    postil::RunCase("1,000 messages of 10 KB", 1000, 10 * 1024, tls);
+  if (only.empty() || only == "medium")
+    postil::RunCase("20 messages of 1 MB", 20, 1024 * 1024, tls);
+  if (only.empty() || only == "large")
+    postil::RunCase("1 message of 100 MB", 1, 100 * 1024 * 1024, tls);
   return 0;
 }

@@ -1,7 +1,8 @@
 // Sending the outgoing spool to the fake SMTP server over one connection:
 // 1,000 normal spool files of 10 KB and 10 of 5 MB, each with burst on and
-// off. Prints messages per second, MB/s (from the first connection to the
-// last accepted message) and the peak resident memory of the postil run.
+// off, and with burst on over TLS from the first byte. Prints messages per
+// second, MB/s (from the first connection to the last accepted message) and
+// the peak resident memory of the postil run.
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -12,6 +13,7 @@
 #include "platform/process.h"
 #include "support/fake_smtp_server.h"
 #include "support/host_dir.h"
+#include "support/test_certificates.h"
 
 namespace {
 
@@ -40,10 +42,18 @@ struct Figures {
   int exit_code = -1;
 };
 
-Figures Run(int count, std::size_t bytes, bool burst) {
+Figures Run(int count, std::size_t bytes, bool burst, bool tls) {
+  HostDir dir;
   FakeSmtpServer::Options options;
   options.record = false;
   options.keep_data = false;
+  std::string tls_settings;
+  if (tls) {
+    const postil::test::TestPki pki = postil::test::MakeTestPki(dir.path());
+    options.tls = {pki.certificate_file, pki.key_file};
+    options.implicit_tls = true;
+    tls_settings = "SmtpTls=tls\r\nTlsCaFile=" + pki.ca_file + "\r\n";
+  }
   FakeSmtpServer server(options);
   std::mutex mutex;
   int accepted = 0;
@@ -56,8 +66,7 @@ Figures Run(int count, std::size_t bytes, bool burst) {
     last = SteadyClock::now();
   });
 
-  HostDir dir;
-  dir.Write("BENCH.BFG", "Pop3Server=disabled\r\nSmtpServer=127.0.0.1\r\nSmtpPort=" +
+  dir.Write("BENCH.BFG", tls_settings + "Pop3Server=disabled\r\nSmtpServer=127.0.0.1\r\nSmtpPort=" +
                              std::to_string(server.port()) + "\r\nSmtpSpool=OUT\r\n"
                              "SmtpTimeOut=30\r\nSmtpBurst=" + (burst ? "on" : "off") + "\r\n");
   dir.WriteHostExe(true);
@@ -92,12 +101,17 @@ int main() {
     int count;
     std::size_t bytes;
   } loads[] = {{"1000 x 10 KB", 1000, 10 * 1024}, {"10 x 5 MB", 10, 5 * 1024 * 1024}};
-  std::printf("%-14s %-6s %9s %9s %12s %9s %11s %5s\n", "load", "burst", "messages", "seconds",
+  const struct {
+    const char* name;
+    bool burst;
+    bool tls;
+  } ways[] = {{"on", true, false}, {"off", false, false}, {"on TLS", true, true}};
+  std::printf("%-14s %-7s %9s %9s %12s %9s %11s %5s\n", "load", "burst", "messages", "seconds",
               "messages/s", "MB/s", "peak RSS MB", "exit");
   for (const Load& load : loads) {
-    for (bool burst : {true, false}) {
-      Figures f = Run(load.count, load.bytes, burst);
-      std::printf("%-14s %-6s %9d %9.3f %12.1f %9.1f %11.1f %5d\n", load.name, burst ? "on" : "off",
+    for (const auto& way : ways) {
+      Figures f = Run(load.count, load.bytes, way.burst, way.tls);
+      std::printf("%-14s %-7s %9d %9.3f %12.1f %9.1f %11.1f %5d\n", load.name, way.name,
                   f.messages, f.seconds, f.seconds > 0 ? f.messages / f.seconds : 0.0,
                   f.seconds > 0 ? f.megabytes / f.seconds : 0.0, f.peak_kb / 1024.0, f.exit_code);
     }
