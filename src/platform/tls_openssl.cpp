@@ -138,7 +138,7 @@ bool IsIpAddress(const std::string& text) {
 
 class OpenSslSession final : public TlsSession {
  public:
-  OpenSslSession(SslPtr ssl, std::string fingerprint)
+  OpenSslSession(SslPtr ssl, std::string_view fingerprint)
       : ssl_(std::move(ssl)), fingerprint_(BareHex(fingerprint)) {}
 
   bool Handshake(TlsWait* wait, ConnectError* err) override;

@@ -30,7 +30,7 @@ long long MillisecondsSince(SteadyClock::time_point start) {
   return std::chrono::duration_cast<std::chrono::milliseconds>(SteadyClock::now() - start).count();
 }
 
-HostResolver Fixed(std::vector<std::string> addresses) {
+HostResolver Fixed(const std::vector<std::string>& addresses) {
   return [addresses](std::string_view, std::string*) { return addresses; };
 }
 
@@ -67,7 +67,8 @@ class SilentPort {
     for (int i = 0; i < 4 && port_ == 0; ++i) {
       const int filler = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
       fillers_.push_back(filler);
-      ::connect(filler, reinterpret_cast<sockaddr*>(&address), size);
+      // Non-blocking: it completes (or stays pending) in the background.
+      (void)::connect(filler, reinterpret_cast<sockaddr*>(&address), size);
       pollfd entry{filler, POLLOUT, 0};
       if (::poll(&entry, 1, 200) == 0) port_ = ntohs(address.sin_port);
     }
