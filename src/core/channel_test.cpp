@@ -108,6 +108,33 @@ TEST(ChannelTest, LinesReadTheSameWholeOverLoopbackAndSplitAtEveryByte) {
   }
 }
 
+// A readable TLS stream may not hold a whole record yet: the channel waits
+// again instead of taking it for an error.
+constexpr std::string_view kStutteredPieces[] = {"+OK", " ready\r\n", "second\r\n"};
+
+TEST(ChannelTest, AReadThatMustWaitAgainIsNoFailure) {
+  class Stuttering final : public test::MemoryTransport {
+   public:
+    std::int64_t Receive(char* buffer, std::size_t size) override {
+      again_ = !again_;
+      if (again_) return kReceiveAgain;
+      if (next_ == std::size(kStutteredPieces)) return 0;
+      const std::string_view piece = kStutteredPieces[next_++];
+      return static_cast<std::int64_t>(piece.copy(buffer, size));
+    }
+    std::int64_t Send(const char*, std::size_t size) override {
+      return static_cast<std::int64_t>(size);
+    }
+
+   private:
+    bool again_ = false;
+    std::size_t next_ = 0;
+  };
+  Channel channel(std::make_unique<Stuttering>());
+  channel.OpenChannel("scripted", 1, kTimeOutSeconds);
+  EXPECT_EQ(ReadAllLines(channel), (std::vector<std::string>{"+OK ready", "second"}));
+}
+
 // What a read handed out: the text and whether it starts and ends a line.
 struct Piece {
   std::string text;
@@ -369,15 +396,21 @@ TEST(ChannelTest, AbortEndsThePendingWaitAtOnce) {
 // Whatever came with the go-ahead for TLS was not protected: a reply
 // injected there must never be read as if it came over TLS.
 TEST(ChannelTest, BytesBeforeTheHandshakeFailIt) {
-  FakeServer server([](FakeConnection& connection) {
-    connection.SendRaw("+OK begin TLS\r\n+OK injected\r\n");
-    connection.StallUntilStopped();
-  });
+  const test::HostDir certificates;
+  const test::TestPki pki = test::MakeTestPki(certificates.path());
+  test::FakeServerOptions options;
+  options.tls = {pki.certificate_file, pki.key_file};
+  FakeServer server(
+      [](FakeConnection& connection) {
+        connection.SendRaw("+OK begin TLS\r\n+OK injected\r\n");
+        if (connection.StartTls()) connection.StallUntilStopped();
+      },
+      options);
   Channel channel;
   channel.OpenChannel("127.0.0.1", server.port(), kTimeOutSeconds);
   std::string line;
   ASSERT_EQ(channel.ReadReplyLine(&line), ReadResult::kLine);
-  EXPECT_FALSE(channel.SecureChannel({"127.0.0.1", "", ""}));
+  EXPECT_FALSE(channel.SecureChannel({"127.0.0.1", pki.ca_file, ""}));
   EXPECT_EQ(channel.LastConnectError().failure, ConnectFailure::kTlsHandshake);
   EXPECT_FALSE(channel.IsSecured());
 }

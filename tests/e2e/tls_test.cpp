@@ -76,6 +76,7 @@ TEST(Pop3Tls, EveryModeFetchesTheSameBytesAndLogsInOnlyWhenSecured) {
     Pop3Run run({Message("<1@x>")}, Pop3Options(certificates, c.mode));
     run.Configure({std::string("$Pop3Tls=") + ModeWord(c.mode),
                    "$TlsCaFile=" + certificates.pki.ca_file});
+    run.dir.EnableDebug();
     run.Run();
     EXPECT_EQ(run.result.exit_code, 0) << run.result.log;
     ASSERT_EQ(run.FetchedNames().size(), 1u) << run.result.log;
@@ -87,6 +88,9 @@ TEST(Pop3Tls, EveryModeFetchesTheSameBytesAndLogsInOnlyWhenSecured) {
     EXPECT_EQ(run.server.Records()[0].secured_from_line, c.secured_from_line);
     EXPECT_EQ(HasLineStartingWith(run.log, "= TLS connection: TLSv1.3, TLS_"), c.mode != Mode::kPlain)
         << run.result.log;
+    // What a user copies into the fingerprint setting, in debug mode.
+    EXPECT_EQ(Contains(run.log, "  Fingerprint: " + certificates.pki.fingerprint),
+              c.mode != Mode::kPlain);
   }
 }
 
