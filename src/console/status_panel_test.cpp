@@ -145,6 +145,13 @@ TEST_F(StatusPanelTest, LiveValuesInTheirPlaces) {
   }
   EXPECT_EQ(console_.At(9, 72).character, ' ');
   EXPECT_EQ(console_.At(9, 75).character, 0xB3);  // the frame stays whole
+
+  // A secured connection is marked within the server field.
+  state_.SmtpSocket.SetSecured(true);
+  panel.DrawValues();
+  EXPECT_EQ(console_.Text(9, 21, 41), "pop.example.org" + std::string(26, ' '));
+  EXPECT_EQ(console_.Text(13, 21, 41), "a-very-long-smtp-server-name.exampl [TLS]");
+  EXPECT_EQ(console_.Text(13, 62, 8), "Connect:");
 }
 
 TEST_F(StatusPanelTest, ProgressFieldsShowTheCounters) {
