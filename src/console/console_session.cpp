@@ -40,7 +40,8 @@ void Attempt(int* failure, Step step) {
 }  // namespace
 
 ConsoleSession::ConsoleSession(RunState& state)
-    : ConsoleSession(state, std::make_unique<TerminalConsole>(platform::OpenProcessTerminal())) {}
+    : ConsoleSession(state, std::make_unique<TerminalConsole>(platform::OpenProcessTerminal(),
+                                                          ProcessTerminalTraits())) {}
 
 ConsoleSession::ConsoleSession(RunState& state, std::unique_ptr<ConsoleDevice> device)
     : state_(state), device_(std::move(device)), screen_(*device_) {}

@@ -42,18 +42,71 @@ bool IsPrintableGlyph(std::string_view glyph) {
          !(glyph.size() == 2 && glyph[0] == '\xC2' && static_cast<unsigned char>(glyph[1]) < 0xA0);
 }
 
-// The console's colour numbers run blue, green, red, bright; ANSI's run
-// red, green, blue, and bright colours have their own range.
-std::string ColourSequence(unsigned attribute) {
+struct Rgb {
+  int red, green, blue;
+};
+
+// The 16 console colours as the VGA shows them, by colour number.
+constexpr Rgb kVgaColours[16] = {
+    {0, 0, 0},     {0, 0, 170},    {0, 170, 0},    {0, 170, 170},  {170, 0, 0},    {170, 0, 170},
+    {170, 85, 0},  {170, 170, 170}, {85, 85, 85},  {85, 85, 255},  {85, 255, 85},  {85, 255, 255},
+    {255, 85, 85}, {255, 85, 255}, {255, 255, 85}, {255, 255, 255},
+};
+
+// The colour of entry `index` (16 .. 255) of the xterm 256-colour palette:
+// a 6 x 6 x 6 cube, then 24 greys.
+Rgb XtermColour(int index) {
+  if (index >= 232) {
+    const int grey = 8 + 10 * (index - 232);
+    return {grey, grey, grey};
+  }
+  constexpr int kLevels[6] = {0, 95, 135, 175, 215, 255};
+  const int cube = index - 16;
+  return {kLevels[cube / 36], kLevels[cube / 6 % 6], kLevels[cube % 6]};
+}
+
+// The entry of the cube or grey ramp nearest to `colour`; the first 16
+// entries are left out, as they are the terminal's own palette.
+int NearestXtermColour(Rgb colour) {
+  int best = 16;
+  int best_distance = -1;
+  for (int index = 16; index < 256; ++index) {
+    const Rgb entry = XtermColour(index);
+    const int dr = entry.red - colour.red;
+    const int dg = entry.green - colour.green;
+    const int db = entry.blue - colour.blue;
+    const int distance = dr * dr + dg * dg + db * db;
+    if (best_distance < 0 || distance < best_distance) {
+      best = index;
+      best_distance = distance;
+    }
+  }
+  return best;
+}
+
+// The SGR parameters of console colour `colour` as foreground (30) or
+// background (40). The console's colour numbers run blue, green, red,
+// bright; ANSI's run red, green, blue, and bright colours have their own
+// range.
+std::string ColourParameters(unsigned colour, int base, ColourDepth depth) {
+  const Rgb rgb = kVgaColours[colour];
+  switch (depth) {
+    case ColourDepth::kDirect:
+      return std::to_string(base + 8) + ";2;" + std::to_string(rgb.red) + ";" +
+             std::to_string(rgb.green) + ";" + std::to_string(rgb.blue);
+    case ColourDepth::k256:
+      return std::to_string(base + 8) + ";5;" + std::to_string(NearestXtermColour(rgb));
+    case ColourDepth::kAnsi16:
+      break;
+  }
+  const unsigned ansi = ((colour & 1) << 2) | (colour & 2) | ((colour & 4) >> 2);
+  return std::to_string(((colour & 8) ? base + 60 : base) + static_cast<int>(ansi));
+}
+
+std::string ColourSequence(unsigned attribute, ColourDepth depth) {
   if (attribute == kDefaultAttribute) return "\x1b[0m";  // the terminal's own colours
-  auto ansi = [](unsigned colour) {
-    return ((colour & 1) << 2) | (colour & 2) | ((colour & 4) >> 2);
-  };
-  unsigned foreground = attribute & 0x0F;
-  unsigned background = (attribute >> 4) & 0x0F;
-  unsigned fg = ((foreground & 8) ? 90 : 30) + ansi(foreground);
-  unsigned bg = ((background & 8) ? 100 : 40) + ansi(background);
-  return "\x1b[0;" + std::to_string(fg) + ";" + std::to_string(bg) + "m";
+  return "\x1b[0;" + ColourParameters(attribute & 0x0F, 30, depth) + ";" +
+         ColourParameters((attribute >> 4) & 0x0F, 40, depth) + "m";
 }
 
 void AppendNumber(std::string& out, int value) {
@@ -64,17 +117,24 @@ void AppendNumber(std::string& out, int value) {
 
 }  // namespace
 
-TerminalConsole::TerminalConsole(std::unique_ptr<platform::TerminalIo> io) : io_(std::move(io)) {
+TerminalConsole::TerminalConsole(std::unique_ptr<platform::TerminalIo> io, TerminalTraits traits)
+    : io_(std::move(io)), draws_(io_->OutputIsTerminal() && traits.can_draw) {
+  // The buffer is never smaller than the console the panel is laid out
+  // for, so no text of it wraps into the next row; a smaller terminal shows
+  // the part that fits.
   std::optional<platform::TerminalSize> size = io_->Size();
-  rows_ = size ? std::min(size->rows, kMaxRows) : kDefaultRows;
-  columns_ = size ? std::min(size->columns, kMaxColumns) : kDefaultColumns;
-  visible_rows_ = rows_;
-  visible_columns_ = columns_;
+  rows_ = size ? std::clamp(size->rows, kDefaultRows, kMaxRows) : kDefaultRows;
+  columns_ = size ? std::clamp(size->columns, kDefaultColumns, kMaxColumns) : kDefaultColumns;
+  visible_rows_ = size ? std::min(size->rows, rows_) : rows_;
+  visible_columns_ = size ? std::min(size->columns, columns_) : columns_;
   cells_.resize(static_cast<std::size_t>(rows_ * columns_));
   for (unsigned byte = 0; byte < 256; ++byte) {
-    std::string_view glyph = Cp437GlyphUtf8(static_cast<unsigned char>(byte));
-    glyphs_[byte] = IsPrintableGlyph(glyph) ? std::string(glyph) : std::string("?");
-    colours_[byte] = ColourSequence(byte);
+    const auto c = static_cast<unsigned char>(byte);
+    std::string_view glyph = Cp437GlyphUtf8(c);
+    glyphs_[byte] = !traits.utf8              ? std::string(1, AsciiStandIn(c))
+                    : IsPrintableGlyph(glyph) ? std::string(glyph)
+                                              : std::string("?");
+    colours_[byte] = ColourSequence(byte, traits.colours);
   }
 }
 
@@ -109,7 +169,7 @@ void TerminalConsole::SetCursor(const CursorInfo& cursor) {
 }
 
 void TerminalConsole::SetTitle(std::string_view title) {
-  if (!io_->OutputIsTerminal()) return;
+  if (!draws_) return;
   if (!title_pushed_) out_ += kPushTitle;
   title_pushed_ = true;
   out_ += "\x1b]0;";
@@ -120,12 +180,15 @@ void TerminalConsole::SetTitle(std::string_view title) {
 
 void TerminalConsole::OpenScreen() {
   if (open_) return;
-  std::string restore(kLeaveScreen);
-  restore += kDefaultShape;
-  if (title_pushed_) restore += kPopTitle;
+  std::string restore;
+  if (draws_) {
+    restore = kLeaveScreen;
+    restore += kDefaultShape;
+    if (title_pushed_) restore += kPopTitle;
+  }
   io_->BeginSession(restore);
   open_ = true;
-  if (!io_->OutputIsTerminal()) return;
+  if (!draws_) return;
   io_->TakeResize();
   out_ += kEnterScreen;
   out_ += kClear;
@@ -137,7 +200,7 @@ void TerminalConsole::OpenScreen() {
 
 void TerminalConsole::CloseScreen() {
   if (!open_) return;
-  if (io_->OutputIsTerminal()) {
+  if (draws_) {
     out_ += kLeaveScreen;
     if (shape_changed_) out_ += kDefaultShape;
     Flush();

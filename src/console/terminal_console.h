@@ -1,6 +1,8 @@
-// The console on a terminal: a virtual cell buffer of the terminal's size
-// (80 x 25 when unknown) that is shown by writing only the cells that
-// changed, with ANSI sequences and the code page 437 glyphs in UTF-8. While
+// The console on a terminal: a virtual cell buffer of the terminal's size,
+// at least 80 x 25, whose part that fits the terminal is shown by writing
+// only the cells that changed, with ANSI sequences in the colours the
+// terminal can show and the code page 437 glyphs in UTF-8 (ASCII stand-ins
+// without a UTF-8 locale). While
 // the screen is open the terminal shows its alternate screen and the
 // keyboard is raw. Every byte of a cell is drawn as its glyph, so no text
 // from a server or a file reaches the terminal as a control sequence. With
@@ -16,6 +18,7 @@
 
 #include "console/console_device.h"
 #include "console/key_decoder.h"
+#include "console/terminal_traits.h"
 #include "platform/terminal.h"
 
 namespace postil {
@@ -29,7 +32,8 @@ class TerminalConsole final : public ConsoleDevice {
   static constexpr int kMaxRows = 300;
   static constexpr int kMaxColumns = 1000;
 
-  explicit TerminalConsole(std::unique_ptr<platform::TerminalIo> io);
+  // Draws only when the terminal can (`traits`); a dumb one gets nothing.
+  explicit TerminalConsole(std::unique_ptr<platform::TerminalIo> io, TerminalTraits traits = {});
   // Closes an open screen and puts the window title back.
   ~TerminalConsole() override;
   TerminalConsole(const TerminalConsole&) = delete;
@@ -48,7 +52,7 @@ class TerminalConsole final : public ConsoleDevice {
   void DiscardKeys() override;
 
  private:
-  bool Showing() const { return open_ && io_->OutputIsTerminal(); }
+  bool Showing() const { return open_ && draws_; }
   void ClearShown();
   // Appends what turns the shown cells into cells_ to out_.
   void RenderCells();
@@ -57,6 +61,7 @@ class TerminalConsole final : public ConsoleDevice {
   void Flush();
 
   std::unique_ptr<platform::TerminalIo> io_;
+  const bool draws_;  // a terminal on standard output that can be drawn on
   int rows_;
   int columns_;
   int visible_rows_;  // the part of the buffer the terminal has room for

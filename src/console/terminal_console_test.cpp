@@ -56,12 +56,13 @@ class TerminalConsoleTest : public ::testing::Test {
  protected:
   TerminalConsole& Console() {
     if (!console_)
-      console_ = std::make_unique<TerminalConsole>(std::make_unique<FakeTerminal>(record_));
+      console_ = std::make_unique<TerminalConsole>(std::make_unique<FakeTerminal>(record_), traits_);
     return *console_;
   }
   std::string TakeWritten() { return std::exchange(record_.written, ""); }
 
   FakeTerminalRecord record_;
+  TerminalTraits traits_;
   std::unique_ptr<TerminalConsole> console_;
 };
 
@@ -176,6 +177,103 @@ TEST_F(TerminalConsoleTest, KeysAreReadOnlyWhileTheScreenIsOpen) {
   EXPECT_EQ(Console().ReadKey(), Key::kAltX);
   EXPECT_EQ(Console().ReadKey(), Key::kCtrlB);
   EXPECT_EQ(Console().ReadKey(), std::nullopt);
+}
+
+TEST_F(TerminalConsoleTest, ASmallTerminalShowsThePartThatFitsWithoutWrapping) {
+  record_.size = {20, 60};
+  EXPECT_EQ(Console().Rows(), 25);  // the panel is laid out as on a whole console
+  EXPECT_EQ(Console().Columns(), 80);
+  Screen screen(Console());
+  screen.SaveScreen();
+  TakeWritten();
+  screen.BeginDraw();
+  screen.PrintAt(3, 58, "abcdef", 0x70);
+  screen.PrintAt(21, 1, "below", 0x70);
+  screen.EndDraw();
+  std::string written = TakeWritten();
+  EXPECT_NE(written.find("\x1b[3;58H\x1b[0;30;47mabc"), std::string::npos) << written;
+  EXPECT_EQ(written.find("abcd"), std::string::npos);
+  EXPECT_EQ(written.find("below"), std::string::npos);
+  EXPECT_EQ(written.find("\x1b[4;"), std::string::npos);  // nothing went on in the next row
+
+  // Grown, the terminal gets everything redrawn.
+  record_.size = {25, 80};
+  record_.resized = true;
+  screen.PrintAt(1, 1, "x", 0x70);
+  written = TakeWritten();
+  EXPECT_TRUE(written.starts_with("\x1b[0m\x1b[2J")) << written;
+  EXPECT_NE(written.find("abcdef"), std::string::npos);
+  EXPECT_NE(written.find("below"), std::string::npos);
+}
+
+TEST_F(TerminalConsoleTest, ColoursAndGlyphsFollowWhatTheTerminalCanShow) {
+  const struct {
+    const char* name;
+    TerminalTraits traits;
+    std::string expected;  // a yellow-on-blue box corner, line and a-umlaut
+  } cases[] = {
+      {"16 colours, UTF-8", {true, true, ColourDepth::kAnsi16},
+       "\x1b[0;93;44m\xE2\x94\x8C\xE2\x94\x80\xC3\xA4"},
+      {"256 colours", {true, true, ColourDepth::k256},
+       "\x1b[0;38;5;227;48;5;19m\xE2\x94\x8C\xE2\x94\x80\xC3\xA4"},
+      {"direct colour", {true, true, ColourDepth::kDirect},
+       "\x1b[0;38;2;255;255;85;48;2;0;0;170m\xE2\x94\x8C\xE2\x94\x80\xC3\xA4"},
+      {"no UTF-8", {true, false, ColourDepth::kAnsi16}, "\x1b[0;93;44m+-a"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    record_ = {};
+    traits_ = c.traits;
+    console_.reset();
+    Screen screen(Console());
+    screen.SaveScreen();
+    TakeWritten();
+    screen.PrintAt(2, 2, "\xDA\xC4\x84", 0x1E);
+    EXPECT_EQ(TakeWritten(), "\x1b[2;2H" + c.expected + "\x1b[1;1H");
+  }
+}
+
+TEST_F(TerminalConsoleTest, ADumbTerminalGetsNoPanel) {
+  traits_.can_draw = false;
+  Screen screen(Console());
+  Console().SetTitle("POSTIL v1.99g");
+  screen.SaveScreen();
+  screen.PrintAt(5, 5, "panel", 0x70);
+  screen.RestoreScreen();
+  console_.reset();
+  EXPECT_EQ(record_.written, "");
+  EXPECT_EQ(record_.restore_bytes, "");
+}
+
+TEST(TerminalTraits, FromTheEnvironmentsWords) {
+  const struct {
+    const char* term;
+    const char* colorterm;
+    const char* locale;
+    bool can_draw;
+    bool utf8;
+    ColourDepth colours;
+  } cases[] = {
+      {"xterm", "", "C.UTF-8", true, true, ColourDepth::kAnsi16},
+      {"xterm-256color", "", "en_US.utf8", true, true, ColourDepth::k256},
+      {"xterm-256color", "truecolor", "de_DE.UTF-8", true, true, ColourDepth::kDirect},
+      {"screen", "24bit", "", true, false, ColourDepth::kDirect},
+      {"xterm", "", "POSIX", true, false, ColourDepth::kAnsi16},
+      {"dumb", "", "C.UTF-8", false, true, ColourDepth::kAnsi16},
+      {"", "", "C.UTF-8", false, true, ColourDepth::kAnsi16},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.term) + "/" + c.colorterm + "/" + c.locale);
+    const TerminalTraits traits = ReadTerminalTraits(c.term, c.colorterm, c.locale);
+    EXPECT_EQ(traits.can_draw, c.can_draw);
+    EXPECT_EQ(traits.utf8, c.utf8);
+    EXPECT_EQ(traits.colours, c.colours);
+  }
+  EXPECT_EQ(AsciiStandIn('A'), 'A');
+  EXPECT_EQ(AsciiStandIn(0x9A), 'U');  // U-umlaut
+  EXPECT_EQ(AsciiStandIn(0xB3), '|');
+  EXPECT_EQ(AsciiStandIn(0xC3), '+');
+  EXPECT_EQ(AsciiStandIn(0x1B), '?');
 }
 
 }  // namespace

@@ -51,18 +51,22 @@ std::string Repeat(const std::string& piece, int count) {
   return text;
 }
 
-// A tmux server of its own with one 80 x 25 pane; killed with everything in
-// it when the object goes.
+// A tmux server of its own with one pane (80 x 25 unless told); killed with
+// everything in it when the object goes.
 class TmuxPane {
  public:
   TmuxPane(std::string tmux, std::string socket)
       : tmux_(std::move(tmux)), socket_(std::move(socket)) {}
   ~TmuxPane() { Run({"kill-server"}); }
 
-  bool Start(const std::string& dir, const std::string& shell_command) {
-    return Run({"-f", "/dev/null", "new-session", "-d", "-s", "t", "-x", "80", "-y", "25", "-c",
-                dir, "sh", "-c", shell_command})
+  bool Start(const std::string& dir, const std::string& shell_command, int columns = 80,
+             int rows = 25) {
+    return Run({"-f", "/dev/null", "new-session", "-d", "-s", "t", "-x", std::to_string(columns),
+                "-y", std::to_string(rows), "-c", dir, "sh", "-c", shell_command})
                .exit_code == 0;
+  }
+  void Resize(int columns, int rows) {
+    Run({"resize-window", "-t", "t", "-x", std::to_string(columns), "-y", std::to_string(rows)});
   }
   // The pane's text, one line per row (trailing blanks dropped by tmux).
   std::vector<std::string> Lines() {
@@ -125,15 +129,18 @@ class ConsoleEndToEnd : public ::testing::Test {
   // Runs POSTIL on POSTIL.CFG in the pane; afterwards the shell shows the
   // exit code and whether the terminal mode is what it was before. The shell
   // outlives the signals from the keyboard, which reach POSTIL as usual.
-  void StartRun(const std::string& config) {
+  // The locale is set, so the panel's glyphs do not depend on the caller's;
+  // `environment` adds or overrides variables (e.g. "TERM=dumb").
+  void StartRun(const std::string& config, const std::string& environment = "") {
     dir_.Write("POSTIL.CFG", config);
     const std::string command =
-        "ulimit -c 0; trap : INT QUIT; mode=$(stty -g); echo before-run; '" +
-        std::string(POSTIL_BINARY) +
+        "ulimit -c 0; trap : INT QUIT; mode=$(stty -g); echo before-run; LC_ALL=C.UTF-8 " +
+        environment + " '" + std::string(POSTIL_BINARY) +
         "' POSTIL.CFG; echo \"EXIT=$?\"; "
         "if [ \"$mode\" = \"$(stty -g)\" ]; then echo MODE=same; else echo MODE=changed; fi; "
         "sleep 600";
-    ASSERT_TRUE(pane_->Start(dir_.path(), command));
+    ASSERT_TRUE(pane_->Start(dir_.path(), command, pane_columns_, pane_rows_));
+    if (environment.find("TERM=dumb") != std::string::npos) return;
     ASSERT_TRUE(WaitFor([&] { return pane_->Shows("POSTIL - QUIL v1.99g"); }, kPanelShownMs))
         << "no panel";
   }
@@ -157,6 +164,8 @@ class ConsoleEndToEnd : public ::testing::Test {
   HostDir dir_;
   std::string tmux_path_;
   std::unique_ptr<TmuxPane> pane_;
+  int pane_columns_ = 80;
+  int pane_rows_ = 25;
 };
 
 std::string SmtpConfig(const std::string& ports, const std::string& servers, int time_out) {
@@ -168,12 +177,13 @@ std::string SmtpConfig(const std::string& ports, const std::string& servers, int
 // time-out: a stop request keeps the second from ever being tried.
 class StopRequestTest : public ConsoleEndToEnd {
  protected:
-  void StartAgainstTwoStallingServers() {
+  void StartAgainstTwoStallingServers(const std::string& environment = "") {
     dir_.Write("OUT/M0001.OUT",
                "HELO here\r\nMAIL FROM:<a@here>\r\nRCPT TO:<b@there>\r\nDATA\r\n"
                "Subject: x\r\n\r\nbody\r\n.\r\nQUIT\r\n");
     StartRun(SmtpConfig(std::to_string(first_->port()) + " " + std::to_string(second_->port()),
-                        "127.0.0.1 127.0.0.1", 3));
+                        "127.0.0.1 127.0.0.1", 3),
+             environment);
     ASSERT_TRUE(WaitFor([&] { return Waiting(*first_); }, kPanelShownMs));
   }
   void ExpectStoppedAfterTheFirstServer() {
@@ -203,6 +213,35 @@ TEST_F(StopRequestTest, PanelIsShownAndEscStopsTheRun) {
   EXPECT_EQ(pane_->Format("#{alternate_on} #{cursor_flag}"), "1 0");
 
   pane_->SendKey("Escape");
+  ExpectStoppedAfterTheFirstServer();
+}
+
+// Started in a terminal too small for it, the panel is cut at the edges (no
+// text wraps into the next row) and drawn whole once the terminal grows.
+TEST_F(StopRequestTest, ASmallTerminalClipsThePanelUntilItGrows) {
+  pane_columns_ = 60;
+  pane_rows_ = 20;
+  ASSERT_NO_FATAL_FAILURE(StartAgainstTwoStallingServers());
+  std::vector<std::string> lines = pane_->Lines();
+  ASSERT_GE(lines.size(), 19u);
+  EXPECT_EQ(lines[5], "     ┌" + Repeat("─", 54));
+  EXPECT_EQ(lines[8], "     │ Pop3-Server:");
+  EXPECT_EQ(lines[9], "     │ Sent/Rcvd  :");
+  EXPECT_EQ(lines[18], "     └" + Repeat("─", 54));
+  pane_->Resize(80, 25);
+  EXPECT_TRUE(WaitFor([&] { return pane_->Shows("Connect: [ ] │"); }, kPanelShownMs))
+      << testing::PrintToString(pane_->Lines());
+  pane_->SendKey("Escape");
+  ExpectStoppedAfterTheFirstServer();
+}
+
+// A dumb terminal gets no panel at all; the interrupt key still stops.
+TEST_F(StopRequestTest, ADumbTerminalGetsNoPanel) {
+  ASSERT_NO_FATAL_FAILURE(StartAgainstTwoStallingServers("TERM=dumb"));
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  EXPECT_FALSE(pane_->Shows("Pop3-Server:"));
+  EXPECT_EQ(pane_->Format("#{alternate_on}"), "0");
+  pane_->SendKey("C-c");
   ExpectStoppedAfterTheFirstServer();
 }
 
