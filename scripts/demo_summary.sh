@@ -39,6 +39,8 @@ echo "== Mail accepted by the simulated SMTP server"
 for file in "$host"/mailsim/received/*.eml; do
   [ -e "$file" ] || { echo "   (none)"; break; }
   printf '   to %-28s subject: %s\n' "$(field X-Envelope-To "$file")" "$(field Subject "$file")"
+  # A message file whose first line was its own From: header arrives without one.
+  printf '   %-31s from: %s\n' "" "$(field From "$file")"
 done
 
 echo

@@ -11,34 +11,42 @@
 namespace postil {
 namespace {
 
+// The settings come from the first kConfigBytes only; the review looks
+// further, to say which keys lie beyond them.
+constexpr std::size_t kReviewedBytes = 64 * 1024;
+
 // The killfile is only named in box files.
-void LoadKillfileSetting(RunState& state, Config* config, RuleTable* rules) {
-  if (config->PPP_Killfile.empty() || !config->HostBoxMode) return;
+KillfileLoad LoadKillfileSetting(RunState& state, Config* config, RuleTable* rules) {
+  if (config->PPP_Killfile.empty() || !config->HostBoxMode) return KillfileLoad::kNotNamed;
   const Logger log = state.log.For(LogThread::kPop3);
   if (LoadKillfile(state, config->PPP_Killfile, rules)) {
     config->FilterActive = true;
     log.Write(LogLevel::kSetUp, "Loading Sortwarden Configuration");
-  } else {
-    log.Write(LogLevel::kSetUp, "Sortwarden Configuration not found");
+    return KillfileLoad::kLoaded;
   }
+  log.Write(LogLevel::kSetUp, "Sortwarden Configuration not found");
+  return KillfileLoad::kFailed;
 }
 
 }  // namespace
 
-void LoadConfiguration(RunState& state, std::string_view file_name, Config* config,
-                       RuleTable* rules) {
+ConfigurationLoad LoadConfiguration(RunState& state, std::string_view file_name, Config* config,
+                                    RuleTable* rules) {
   const Logger log = state.log.For(LogThread::kMain);
+  ConfigurationLoad load;
   platform::InputFile file;
-  if (!OpenDataFile(state, &file, file_name, log)) return;
-  std::string text(kConfigBytes, '\0');
-  std::int64_t got = file.Read(text.data(), text.size());
+  if (!OpenDataFile(state, &file, file_name, log)) return load;
+  load.opened = true;
+  std::string text;
+  file.ReadUpTo(kReviewedBytes, &text);
   file.Close();
-  text.resize(got > 0 ? static_cast<std::size_t>(got) : 0);
 
   const bool box_mode = IsBoxFileName(file_name);
   if (box_mode) log.Write(LogLevel::kTrace, "Reading Quorvex's RFC/PPP Configuration");
-  for (const std::string& note : ParseConfiguration(text, box_mode, config))
-    log.Write(LogLevel::kDataError, note);
+  load.notes = ParseConfiguration(text, box_mode, config);
+  load.review = ReviewConfiguration(text, box_mode, *config);
+  for (const std::string& note : load.notes) log.Write(LogLevel::kDataError, note);
+  for (const std::string& problem : load.review.problems) log.Write(LogLevel::kDataError, problem);
 
   state.Pop3SentRcvdField.Set("");
   state.Pop3InfoField.Set("");
@@ -47,9 +55,10 @@ void LoadConfiguration(RunState& state, std::string_view file_name, Config* conf
   state.Pop3ErrorFlag = false;
   state.SmtpErrorFlag = false;
 
-  LoadKillfileSetting(state, config, rules);
+  load.killfile = LoadKillfileSetting(state, config, rules);
   config->HostRelease = DetectHostRelease(state);
   config->ProductTag = config->HostRelease > 0 ? "QUIL+" : "QUIL";
+  return load;
 }
 
 }  // namespace postil

@@ -1,11 +1,14 @@
 #include "app/run_control.h"
 
 #include <atomic>
+#include <optional>
 #include <string>
 #include <thread>
 
 #include "config/config.h"
+#include "app/check_command.h"
 #include "app/configuration_load.h"
+#include "app/program_texts.h"
 #include "console/console_session.h"
 #include "console/panel_texts.h"
 #include "core/host_files.h"
@@ -22,7 +25,6 @@ namespace {
 
 constexpr int kStartPauseMs = 20;
 constexpr int kPollIntervalMs = 100;
-constexpr std::size_t kBannerWidth = 79;
 
 // A worker thread with the "still running" flag it clears as its last act.
 class WorkerThread {
@@ -44,22 +46,6 @@ class WorkerThread {
   std::atomic<bool> running_{false};
   std::thread thread_;
 };
-
-void PrintBanner(std::ostream& out) {
-  out << "POSTIL/Win32 " << ProgramVersion << " - Internet mail module\n";
-  out << "Pop3/Smtp-Client for Quorvex v3.3x\n";
-  std::string build = "POSIX build, C++20";
-  out << std::string(kBannerWidth - build.size(), ' ') << build << "\n";
-}
-
-void PrintUsage(std::ostream& out) {
-  out << " \n"
-      << "Usage: POSTIL <Configuration file>\n"
-      << " \n"
-      << "       /NoPop3        - disable Pop3 Thread\n"
-      << "       /OpenPop3Only  - Pop3 Statistic only\n"
-      << "       /NoSmtp        - disable Smtp Thread\n";
-}
 
 std::string FirstWord(std::string_view tail) {
   std::size_t start = tail.find_first_not_of(' ');
@@ -109,6 +95,35 @@ void RunThreads(RunState& state, const Config& config, const RuleTable& rules,
   log.Write(LogLevel::kProgress, "END");
 }
 
+// --help, --version and --check: answered before a run's start-up, so no
+// log is opened and the console is left alone. Nothing for a run.
+std::optional<int> RunCommandOption(std::string_view tail, std::ostream& out,
+                                    const platform::Clock& clock) {
+  const std::string option = FirstWord(tail);
+  if (option == "--help" || option == "-h") {
+    PrintBanner(out);
+    PrintUsage(out);
+    PrintOptions(out);
+    return 0;
+  }
+  if (option == "--version") {
+    out << VersionText();
+    return 0;
+  }
+  if (option != "--check") return std::nullopt;
+  std::string_view rest = tail.substr(tail.find("--check") + option.size());
+  const std::string file_name = FirstWord(rest);
+  if (file_name.empty()) {
+    out << "Usage: POSTIL --check <Configuration file>\n";
+    return 1;
+  }
+  return RunConfigurationCheck(file_name, out, clock);
+}
+
+bool IsUsageRequest(std::string_view tail) {
+  return FirstWord(tail).empty() || tail.find('?') != std::string_view::npos;
+}
+
 }  // namespace
 
 int ExitCode(bool pop3_error, bool smtp_error) {
@@ -116,12 +131,15 @@ int ExitCode(bool pop3_error, bool smtp_error) {
 }
 
 int RunPostil(std::string_view command_tail, std::ostream& out, const platform::Clock& clock) {
+  if (!IsUsageRequest(command_tail)) {
+    if (std::optional<int> code = RunCommandOption(command_tail, out, clock)) return *code;
+  }
   RunState state(clock);
   ConsoleSession console(state);
   console.DiscardKeys();
   console.SetTitle(std::string(ProgramName) + std::string(ProgramVersion));
   PrintBanner(out);
-  if (FirstWord(command_tail).empty() || command_tail.find('?') != std::string_view::npos) {
+  if (IsUsageRequest(command_tail)) {
     PrintUsage(out);
     return 0;
   }

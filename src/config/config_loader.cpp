@@ -50,14 +50,14 @@ const std::array<TextSetting, 26> kTextSettings = {{
     {"TlsCaFile", &Config::TlsCaFile, "", Style::kAny},
 }};
 
-struct RangeCheck {
-  std::string Config::*member;
-  std::string_view name;
-  long long min;
-  long long max;
-};
+// The keys read apart from the text settings, converted or used by the run
+// control.
+constexpr std::string_view kSmtpAfterPop = "SmtpAfterPop";
+constexpr std::string_view kSmtpAfterPopTimeOut = "SmtpAfterPopTimeOut";
+constexpr std::string_view kSmtpAfterPopDelay = "SmtpAfterPopDelay";
+constexpr std::string_view kPppKillfile = "PPP_Killfile";
 
-const std::array<RangeCheck, 5> kRangeChecks = {{
+const std::array<NumberSetting, 5> kNumberSettings = {{
     {&Config::Pop3Port, "Pop3Port", 0, kMaxPort},
     {&Config::Pop3TimeOut, "Pop3TimeOut", 0, kMaxTimeOut},
     {&Config::Pop3MaxLen, "Pop3MaxLen", kMinMaxLen, kMaxMaxLen},
@@ -79,7 +79,7 @@ std::string OutOfRangeText(std::string_view name, std::string_view value) {
 // A number that does not fit its setting would wrap into another port or
 // time-out; say so once, the account then uses the setting's default.
 void ReportOutOfRange(const Config& config, std::vector<std::string>* notes) {
-  for (const RangeCheck& check : kRangeChecks) {
+  for (const NumberSetting& check : kNumberSettings) {
     const std::string& list = config.*check.member;
     for (int i = 1; i <= AccountCount(list); ++i) {
       std::string word = AccountWord(list, i, Fallback::kNone);
@@ -131,18 +131,31 @@ std::vector<std::string> ParseConfiguration(std::string_view file_text, bool box
     config->*setting.member = Lookup(text, setting.name, setting.default_value, box_mode);
   }
   std::vector<std::string> notes;
-  config->SmtpAfterPop = IsYesWord(Lookup(text, "SmtpAfterPop", "", box_mode));
+  config->SmtpAfterPop = IsYesWord(Lookup(text, kSmtpAfterPop, "", box_mode));
   config->SmtpAfterPopTimeOut = SmallNumber(
-      "SmtpAfterPopTimeOut", Lookup(text, "SmtpAfterPopTimeOut", "10", box_mode), 10, &notes);
-  config->SmtpAfterPopDelay = SmallNumber(
-      "SmtpAfterPopDelay", Lookup(text, "SmtpAfterPopDelay", "1", box_mode), 1, &notes);
+      kSmtpAfterPopTimeOut, Lookup(text, kSmtpAfterPopTimeOut, "10", box_mode), 10, &notes);
+  config->SmtpAfterPopDelay =
+      SmallNumber(kSmtpAfterPopDelay, Lookup(text, kSmtpAfterPopDelay, "1", box_mode), 1, &notes);
   ReportOutOfRange(*config, &notes);
   ReportTlsProblems("POP3", config->Pop3Server,
                     [config](int i) { return SelectPop3Account(*config, i).tls; }, &notes);
   ReportTlsProblems("SMTP", config->SmtpServer,
                     [config](int i) { return SelectSmtpAccount(*config, i).Tls; }, &notes);
-  config->PPP_Killfile = Lookup(text, "PPP_Killfile", "", box_mode);
+  config->PPP_Killfile = Lookup(text, kPppKillfile, "", box_mode);
   return notes;
+}
+
+std::span<const NumberSetting> NumberSettings() { return kNumberSettings; }
+
+std::vector<ConfigKey> ConfigurationKeys() {
+  std::vector<ConfigKey> keys;
+  for (const TextSetting& setting : kTextSettings)
+    keys.push_back({setting.name, setting.style == Style::kBoxFileOnly});
+  for (std::string_view name : {kSmtpAfterPop, kSmtpAfterPopTimeOut, kSmtpAfterPopDelay})
+    keys.push_back({name, false});
+  // Read in either style, but the killfile is only loaded for a box file.
+  keys.push_back({kPppKillfile, true});
+  return keys;
 }
 
 }  // namespace postil

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstddef>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -24,5 +25,25 @@ bool IsBoxFileName(std::string_view file_name);
 // text for every number that does not fit its setting, in the order found.
 std::vector<std::string> ParseConfiguration(std::string_view text, bool box_mode,
                                             Config* config);
+
+// A key the loader reads (its name, without "$" and "="), and whether only
+// box files give it a meaning.
+struct ConfigKey {
+  std::string_view name;
+  bool box_file_only;
+};
+
+// Every key the loader reads.
+std::vector<ConfigKey> ConfigurationKeys();
+
+// A per-account numeric setting and the values it can hold; a word outside
+// them is logged and the setting's default used.
+struct NumberSetting {
+  std::string Config::*member;
+  std::string_view name;
+  long long min;
+  long long max;
+};
+std::span<const NumberSetting> NumberSettings();
 
 }  // namespace postil

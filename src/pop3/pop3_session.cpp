@@ -93,6 +93,13 @@ bool Pop3Connect(Pop3Context& context) {
     context.log.Write(LogLevel::kFailure, context.connection.FailureText());
   } else {
     context.log.Write(LogLevel::kFailure, greeting);
+    // The other protocol's greeting means the port is wrong, not the server.
+    if (greeting.starts_with("220")) {
+      context.log.Write(LogLevel::kFailure,
+                        "POP3 Server " + context.account.server + " port " +
+                            std::to_string(context.account.port) +
+                            " answered like an SMTP server: check Pop3Port (110, or 995 for TLS)");
+    }
     Fail(context, greeting);
   }
   ClosePop3Channel(context);

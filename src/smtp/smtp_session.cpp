@@ -79,6 +79,12 @@ bool SmtpSession::SmtpConnect() {
     log_.Write(LogLevel::kFailure, connection_.FailureText());
   } else {
     state_.SmtpInfoField.Set(line);
+    // The other protocol's greeting means the port is wrong, not the server.
+    if (line.starts_with("+OK")) {
+      log_.Write(LogLevel::kFailure,
+                 "SMTP Server " + account_.Server + " port " + std::to_string(account_.Port) +
+                     " answered like a POP3 server: check SmtpPort (25 or 587, or 465 for TLS)");
+    }
   }
   state_.SmtpErrorFlag = true;
   CloseConnection();

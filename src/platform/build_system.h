@@ -1,0 +1,11 @@
+// The name of the operating system this build is for, as the program's
+// build description shows it. Constant, any thread.
+#pragma once
+
+#include <string_view>
+
+namespace postil::platform {
+
+std::string_view BuildSystemName();
+
+}  // namespace postil::platform
