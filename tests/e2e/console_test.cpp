@@ -134,8 +134,9 @@ class ConsoleEndToEnd : public ::testing::Test {
   void StartRun(const std::string& config, const std::string& environment = "") {
     dir_.Write("POSTIL.CFG", config);
     const std::string command =
-        "ulimit -c 0; trap : INT QUIT; mode=$(stty -g); echo before-run; LC_ALL=C.UTF-8 " +
-        environment + " '" + std::string(POSTIL_BINARY) +
+        "ulimit -c 0; trap : INT QUIT; mode=$(stty -g); echo before-run; LC_ALL=C.UTF-8 "
+        "XDG_RUNTIME_DIR='" + dir_.RuntimePath() + "' " + environment + " '" +
+        std::string(POSTIL_BINARY) +
         "' POSTIL.CFG; echo \"EXIT=$?\"; "
         "if [ \"$mode\" = \"$(stty -g)\" ]; then echo MODE=same; else echo MODE=changed; fi; "
         "sleep 600";

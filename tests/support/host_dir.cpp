@@ -33,12 +33,14 @@ HostDir::HostDir() {
       std::to_string(reinterpret_cast<std::uintptr_t>(this)) +
       std::to_string(fs::file_time_type::clock::now().time_since_epoch().count()))));
   path_ = MakeTempDir();
+  runtime_path_ = MakeTempDir();
 }
 
 HostDir::~HostDir() {
   if (std::getenv("POSTIL_KEEP_TEST_DIRS") != nullptr) return;
   std::error_code ec;
   fs::remove_all(path_, ec);
+  fs::remove_all(runtime_path_, ec);
 }
 
 std::string HostDir::PathOf(std::string_view name) const {
@@ -90,6 +92,10 @@ RunResult RunPostilIn(const HostDir& dir, const std::vector<std::string>& args,
   argv.insert(argv.end(), args.begin(), args.end());
   platform::ProcessOptions options;
   options.working_dir = dir.path();
+  const bool runtime_given = std::any_of(env.begin(), env.end(), [](const auto& variable) {
+    return variable.first == "XDG_RUNTIME_DIR";
+  });
+  if (!runtime_given) env.emplace_back("XDG_RUNTIME_DIR", dir.RuntimePath());
   options.env = std::move(env);
   options.time_limit_ms = time_limit_ms;
   platform::ProcessResult process = platform::RunProcess(argv, options);

@@ -19,6 +19,9 @@ class HostDir {
   HostDir& operator=(const HostDir&) = delete;
 
   const std::string& path() const { return path_; }
+  // A directory of its own for the runs' lock file (XDG_RUNTIME_DIR), so no
+  // test leaves one in the user's real runtime directory.
+  const std::string& RuntimePath() const { return runtime_path_; }
   // `name` relative to the directory; "/" separates directories.
   std::string PathOf(std::string_view name) const;
 
@@ -39,6 +42,7 @@ class HostDir {
 
  private:
   std::string path_;
+  std::string runtime_path_;
 };
 
 struct RunResult {
