@@ -1,6 +1,5 @@
 #include "core/inbound_spool.h"
 
-#include <bitset>
 #include <cctype>
 #include <cstdio>
 #include <mutex>
@@ -17,6 +16,11 @@ std::string SpoolName(std::string_view spool_dir, int number, std::string_view e
   char digits[8];
   std::snprintf(digits, sizeof digits, "%04d", number);
   return std::string(spool_dir) + "M" + digits + std::string(extension);
+}
+
+std::string_view BareName(std::string_view name) {
+  std::size_t separator = name.find_last_of("\\/");
+  return separator == std::string_view::npos ? name : name.substr(separator + 1);
 }
 
 struct SpoolEntry {
@@ -43,36 +47,63 @@ std::optional<SpoolEntry> ParseSpoolName(std::string_view name, std::string_view
   return {};
 }
 
-// A temporary file that no process writes any more was left by a run that
-// died while writing it: nothing would ever remove it, and its number would
-// stay taken for good.
 bool RemoveAbandonedSpool(const std::string& path, Logger log) {
   if (!platform::RemoveAbandonedFile(path)) return false;
   log.Write(LogLevel::kProgress, "Removing stale Spoolfile: " + path);
   return true;
 }
 
-// One read of the directory: every name there counts, in any letter case,
-// and so does a name being written (its temporary name). A name looked up
-// one by one would cost a directory read each, since names are matched
-// without regard to case. Called under the state mutex, which every writer
-// of this program holds while it creates its temporary file.
-int LowestFreeNumber(std::string_view spool_dir, std::string_view extension, Logger log) {
-  std::bitset<kSpoolNameCount> taken;
+// The lowest free name of `numbers`, created by `create` (which returns
+// what creating the final and temporary name came to); a name found taken
+// is noted and the next one tried. Under the state mutex.
+template <typename CreateFn>
+std::optional<SpoolFile> CreateLowestFree(SpoolNumbers& numbers, std::string_view spool_dir,
+                                          std::string_view extension, Logger log, CreateFn create) {
+  for (;;) {
+    const int number = numbers.LowestFree();
+    if (number < 0) {
+      // Every name taken: the last one is reported and nothing is overwritten.
+      log.Write(LogLevel::kFailure,
+                "Error Spoolfile: " + SpoolName(spool_dir, kSpoolNameCount - 1, extension));
+      return std::nullopt;
+    }
+    std::string name = SpoolName(spool_dir, number, extension);
+    platform::DurableFile file;
+    const platform::CreateResult result = create(name, &file);
+    if (result == platform::CreateResult::kCreated) {
+      log.Write(LogLevel::kTrace, "Creating Spoolfile: " + name);
+      numbers.Take(number);
+      return SpoolFile(std::move(file), std::move(name));
+    }
+    if (result == platform::CreateResult::kFailed) {
+      log.Write(LogLevel::kTrace, "Creating Spoolfile: " + name);
+      log.Write(LogLevel::kFailure, "Error Spoolfile: " + name);
+      return std::nullopt;
+    }
+    numbers.Take(number);
+  }
+}
+
+}  // namespace
+
+SpoolNumbers::SpoolNumbers(std::string_view spool_dir, std::string_view extension, Logger log) {
+  // One read of the directory: a name looked up one by one would cost a
+  // directory read each, since names are matched without regard to case.
   std::string upper_extension = UpperCase(extension);
   for (const std::string& name : platform::ListNames(spool_dir)) {
     std::optional<SpoolEntry> entry = ParseSpoolName(name, upper_extension);
     if (!entry) continue;
     if (entry->temporary && RemoveAbandonedSpool(std::string(spool_dir) + name, log)) continue;
-    taken.set(static_cast<std::size_t>(entry->number));
+    Take(entry->number);
   }
+}
+
+int SpoolNumbers::LowestFree() const {
   for (int number = 0; number < kSpoolNameCount; ++number) {
-    if (!taken.test(static_cast<std::size_t>(number))) return number;
+    if (!taken_.test(static_cast<std::size_t>(number))) return number;
   }
   return -1;
 }
-
-}  // namespace
 
 std::string SpoolTempName(std::string_view final_name) {
   return std::string(final_name) + std::string(kTempSuffix);
@@ -81,19 +112,41 @@ std::string SpoolTempName(std::string_view final_name) {
 std::optional<SpoolFile> CreateSpoolFile(RunState& state, std::string_view spool_dir,
                                          std::string_view extension, Logger log) {
   std::lock_guard lock(state.StateMutex);
-  int number = LowestFreeNumber(spool_dir, extension, log);
-  if (number < 0) {
-    // Every name taken: the last one is reported and nothing is overwritten.
-    log.Write(LogLevel::kFailure,
-              "Error Spoolfile: " + SpoolName(spool_dir, kSpoolNameCount - 1, extension));
-    return std::nullopt;
-  }
-  std::string name = SpoolName(spool_dir, number, extension);
-  log.Write(LogLevel::kTrace, "Creating Spoolfile: " + name);
-  platform::DurableFile file;
-  if (file.CreateNew(name, SpoolTempName(name), nullptr)) return SpoolFile(std::move(file), name);
-  log.Write(LogLevel::kFailure, "Error Spoolfile: " + name);
-  return std::nullopt;
+  SpoolNumbers numbers(spool_dir, extension, log);
+  return CreateLowestFree(numbers, spool_dir, extension, log,
+                          [](const std::string& name, platform::DurableFile* file) {
+                            return file->CreateNew(name, SpoolTempName(name), nullptr);
+                          });
+}
+
+SpoolSession::SpoolSession(RunState& state, std::string spool_dir, std::string extension,
+                           platform::DiskSync& disk, Logger log)
+    : state_(state),
+      spool_dir_(std::move(spool_dir)),
+      extension_(std::move(extension)),
+      log_(log),
+      sync_(spool_dir_, disk) {}
+
+std::optional<SpoolFile> SpoolSession::Create() {
+  std::lock_guard lock(state_.StateMutex);
+  if (!numbers_) numbers_.emplace(spool_dir_, extension_, log_);
+  return CreateLowestFree(*numbers_, spool_dir_, extension_, log_,
+                          [this](const std::string& name, platform::DurableFile* file) {
+                            const std::string_view bare = BareName(name);
+                            return sync_.CreateNew(bare, SpoolTempName(bare), file, nullptr);
+                          });
+}
+
+bool SpoolSession::Publish(SpoolFile file) {
+  if (sync_.Publish(std::move(file.file_), nullptr)) return true;
+  log_.Write(LogLevel::kFailure, "Error Spoolfile: " + file.name_);
+  return false;
+}
+
+bool SpoolSession::Commit() {
+  if (sync_.Sync(nullptr)) return true;
+  log_.Write(LogLevel::kFailure, "Error Spoolfile: " + spool_dir_);
+  return false;
 }
 
 }  // namespace postil

@@ -2,10 +2,12 @@
 // choosing the lowest free name and creating the file under the state mutex,
 // so the POP3 and SMTP workers never take the same name. A file is written
 // under a temporary name in the same directory and only appears under its
-// M????.MSG name when Commit() succeeds, so the host never sees a partial
-// message. Any thread; a SpoolFile is owned by the thread that created it.
+// M????.MSG name once it is durable, so the host never sees a partial
+// message. Any thread; a SpoolFile or SpoolSession is owned by the thread
+// that created it.
 #pragma once
 
+#include <bitset>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -17,6 +19,9 @@
 namespace postil {
 
 struct RunState;
+
+// Number of names a spool directory has.
+inline constexpr int kSpoolNameCount = 10000;
 
 class SpoolFile {
  public:
@@ -33,26 +38,74 @@ class SpoolFile {
   // Destroyed without a successful Commit(), nothing appears under Name().
 
  private:
+  friend class SpoolSession;
+
   platform::DurableFile file_;
   std::string name_;
+};
+
+// The numbers taken in one spool directory, learnt from one read of it:
+// every name there counts, in any letter case, and so does a name being
+// written (its temporary name). Temporary files that no process writes any
+// more were left by a run that died: they are removed, each logged as
+// "Removing stale Spoolfile: " + its name (kProgress). Used under the state
+// mutex, which every writer of this program holds while it creates its
+// temporary file.
+class SpoolNumbers {
+ public:
+  SpoolNumbers(std::string_view spool_dir, std::string_view extension, Logger log);
+  // The lowest number not known to be taken, or -1 when all are.
+  int LowestFree() const;
+  void Take(int number) { taken_.set(static_cast<std::size_t>(number)); }
+
+ private:
+  std::bitset<kSpoolNameCount> taken_;
 };
 
 // Under the state mutex: the first of spool_dir + "M0000" + extension ..
 // "M9999" + extension under which neither the file nor its temporary name
 // exists, logged on `log` as "Creating Spoolfile: " + name (kTrace), and
-// created. Temporary files that no process is writing are removed first,
-// each logged as "Removing stale Spoolfile: " + its name (kProgress).
+// created; stale temporary files are removed first (see SpoolNumbers).
 // `spool_dir` is empty or ends with "\". When the file cannot be created, or
 // every name is taken, logs "Error Spoolfile: " + name (kFailure) and
-// returns nothing.
+// returns nothing. Commit() makes the file durable on its own.
 std::optional<SpoolFile> CreateSpoolFile(RunState& state, std::string_view spool_dir,
                                          std::string_view extension, Logger log);
+
+// The spool files of one POP3 session, made durable together: the
+// directory is read once (at the first file), each file appears under its
+// name as soon as it is complete, and Commit() syncs them all at once,
+// before the session's deletions on the server take effect.
+class SpoolSession {
+ public:
+  // `spool_dir` must exist by now when files are to be created in it.
+  SpoolSession(RunState& state, std::string spool_dir, std::string extension,
+               platform::DiskSync& disk, Logger log);
+
+  // As CreateSpoolFile, with the names taken known from the first call on;
+  // a name found taken since (the other worker's, another process's) is
+  // noted and the next one tried.
+  std::optional<SpoolFile> Create();
+  // Gives a file whose bytes are all written its name, not yet durable.
+  // False, logging "Error Spoolfile: " + its name (kFailure) and removing
+  // it, when that failed.
+  bool Publish(SpoolFile file);
+  // Makes every file published since the last call durable. On failure
+  // those files are removed again and "Error Spoolfile: " + the spool
+  // directory (kFailure) is logged.
+  bool Commit();
+
+ private:
+  RunState& state_;
+  std::string spool_dir_;
+  std::string extension_;
+  Logger log_;
+  platform::DeferredSync sync_;
+  std::optional<SpoolNumbers> numbers_;
+};
 
 // The name a spool file has while it is being written: never matched by the
 // host's M????.MSG pattern.
 std::string SpoolTempName(std::string_view final_name);
-
-// Number of names CreateSpoolFile tries.
-inline constexpr int kSpoolNameCount = 10000;
 
 }  // namespace postil

@@ -59,6 +59,72 @@ TEST_F(InboundSpoolTest, AbandonedTemporaryFilesAreRemoved) {
   EXPECT_EQ(second->Name(), spool_ + "M0002.MSG");
 }
 
+// A session reads the directory once and keeps the numbers it took; names
+// taken since by the other worker (a finished file, or one still being
+// written) are found taken when tried, never overwritten, and the lowest
+// free number is still what each file gets.
+TEST_F(InboundSpoolTest, SessionTakesTheLowestFreeNameAroundTheOtherWorker) {
+  dir_.Write("IN/M0000.MSG", "a");
+  dir_.Write("IN/M0002.MSG", "c");
+  dir_.Write("IN/m0004.msg", "e");
+  SpoolSession session(state_, spool_, ".MSG", platform::SystemDiskSync(),
+                       state_.log.For(LogThread::kPop3));
+  auto publish = [&](const std::string& text) {
+    std::optional<SpoolFile> file = session.Create();
+    EXPECT_TRUE(file);
+    if (!file) return std::string();
+    std::string name = file->Name();
+    EXPECT_TRUE(file->Write(text));
+    EXPECT_TRUE(session.Publish(std::move(*file)));
+    return name;
+  };
+  EXPECT_EQ(publish("first\n"), spool_ + "M0001.MSG");
+  // The other worker: a bounce finished under M0003, one being written
+  // under M0005, both after the session read the directory.
+  std::optional<SpoolFile> bounce = Create();
+  ASSERT_TRUE(bounce);
+  ASSERT_EQ(bounce->Name(), spool_ + "M0003.MSG");
+  ASSERT_TRUE(bounce->Write("bounce\n"));
+  std::string err;
+  ASSERT_TRUE(bounce->Commit(&err)) << err;
+  platform::DurableFile live;
+  ASSERT_TRUE(live.Create(dir_.PathOf("IN/M0005.MSG"), dir_.PathOf("IN/M0005.MSG.tmp"), nullptr));
+  EXPECT_EQ(publish("second\n"), spool_ + "M0006.MSG");
+  EXPECT_EQ(publish("third\n"), spool_ + "M0007.MSG");
+  EXPECT_TRUE(session.Commit());
+  EXPECT_EQ(dir_.Read("IN/M0001.MSG"), "first\n");
+  EXPECT_EQ(dir_.Read("IN/M0003.MSG"), "bounce\n");
+  EXPECT_EQ(dir_.Read("IN/M0006.MSG"), "second\n");
+  EXPECT_EQ(dir_.Read("IN/M0007.MSG"), "third\n");
+  EXPECT_EQ(dir_.List("IN"),
+            (std::vector<std::string>{"M0000.MSG", "M0001.MSG", "M0002.MSG", "M0003.MSG",
+                                      "M0005.MSG.tmp", "M0006.MSG", "M0007.MSG", "m0004.msg"}));
+}
+
+// The session's files have their names at once; when the one sync for all
+// of them fails, they are taken away again.
+TEST_F(InboundSpoolTest, SessionFilesGoWhenTheirSyncFails) {
+  struct FailingSync : platform::DiskSync {
+    bool SyncFileSystem(const platform::FileHandle&) override {
+      ++calls;
+      return false;
+    }
+    int calls = 0;
+  } disk;
+  dir_.MakeDir("IN");
+  SpoolSession session(state_, spool_, ".MSG", disk, state_.log.For(LogThread::kPop3));
+  for (int i = 0; i < 2; ++i) {
+    std::optional<SpoolFile> file = session.Create();
+    ASSERT_TRUE(file);
+    ASSERT_TRUE(file->Write("text\n"));
+    ASSERT_TRUE(session.Publish(std::move(*file)));
+  }
+  EXPECT_EQ(dir_.List("IN"), (std::vector<std::string>{"M0000.MSG", "M0001.MSG"}));
+  EXPECT_FALSE(session.Commit());
+  EXPECT_EQ(disk.calls, 1);
+  EXPECT_TRUE(dir_.List("IN").empty());
+}
+
 TEST_F(InboundSpoolTest, AFileNotCommittedLeavesNothing) {
   dir_.MakeDir("IN");
   {

@@ -16,7 +16,7 @@ namespace postil::platform {
 // case are replaced by their real spelling; missing ones are kept as given.
 std::string NativePath(std::string_view host_path);
 
-bool FileExists(std::string_view path);       // a regular file
+bool FileExists(std::string_view path);  // a regular file
 bool DirectoryExists(std::string_view path);
 std::optional<std::uint64_t> FileSize(std::string_view path);
 // False when the directory could not be made (the caller finds out when it
@@ -107,11 +107,19 @@ class AppendFile {
   FileHandle handle_;
 };
 
+// What creating a file under a new name came to.
+enum class CreateResult {
+  kCreated,
+  kNameTaken,  // the name or the temporary name exists (another writer has it)
+  kFailed,     // anything else: a missing directory, no permission
+};
+
 // A file that only appears under its final name once it is complete: it is
 // written under a temporary name in the same directory, and Commit() syncs
-// it, renames it into place and syncs the directory. Destroyed without
-// Commit(), the temporary file is removed. The temporary file stays locked
-// until then (see RemoveAbandonedFile). Move-only.
+// it, renames it into place and syncs the directory (or a DeferredSync
+// renames it at once and leaves the sync to one for many files). Destroyed
+// without Commit(), the temporary file is removed. The temporary file stays
+// locked until then (see RemoveAbandonedFile). Move-only.
 class DurableFile {
  public:
   DurableFile() = default;
@@ -128,9 +136,10 @@ class DurableFile {
   // directory.
   bool Create(std::string_view final_path, std::string_view temp_path, std::string* err);
   // As Create(), for a `final_path` the caller knows to be free in every
-  // letter case: the names are kept as given, which spares a search of the
-  // directory for each file.
-  bool CreateNew(std::string_view final_path, std::string_view temp_path, std::string* err);
+  // other letter case: the names are kept as given, which spares a search
+  // of the directory for each file. kNameTaken when `temp_path` or
+  // `final_path` exists: nothing is replaced.
+  CreateResult CreateNew(std::string_view final_path, std::string_view temp_path, std::string* err);
   bool IsOpen() const { return fd_ >= 0; }
   // Buffered; false once any write failed.
   bool Write(std::string_view bytes);
@@ -139,14 +148,66 @@ class DurableFile {
   void Discard();
 
  private:
+  friend class DeferredSync;
+
+  CreateResult CreateIn(const std::string& native_dir, std::string_view name,
+                        std::string_view temp_name, std::string* err);
   bool Open(std::string final_path, std::string temp_path, std::string* err);
   bool Flush();
+  // Commit() without the syncs.
+  bool Rename(std::string* err);
 
   int fd_ = -1;
   bool failed_ = false;
   std::string final_path_;
   std::string temp_path_;
   std::string buffer_;
+};
+
+// How the files of a DeferredSync reach the disk. SystemDiskSync() is the
+// real one; tests put one in its place that fails, the one fault that
+// cannot be made for real. Any thread.
+class DiskSync {
+ public:
+  virtual ~DiskSync() = default;
+  // Everything written to the file system that holds the open directory
+  // `dir` reaches the disk, names included. False when that failed or when
+  // any write-back on that file system failed since `dir` was opened.
+  virtual bool SyncFileSystem(const FileHandle& dir) = 0;
+};
+
+DiskSync& SystemDiskSync();
+
+// Durable files of one directory whose syncs are left to one Sync() for
+// all: each file is renamed into place as soon as it is complete (a process
+// killed at any moment leaves no partial file under a final name), and
+// Sync() makes all of them durable at once. A caller that must not act on
+// a file before it is durable waits for Sync(). Owned by one thread.
+class DeferredSync {
+ public:
+  // `dir` is a host path. It is opened now, so that Sync() also learns of
+  // write-backs that failed before it.
+  DeferredSync(std::string_view dir, DiskSync& disk);
+
+  // DurableFile::CreateNew for the bare names `name` and `temp_name` in the
+  // directory, without resolving the directory again.
+  CreateResult CreateNew(std::string_view name, std::string_view temp_name, DurableFile* file,
+                         std::string* err);
+  // Renames a file of this directory whose bytes are all written into place,
+  // without a sync. False, with the file removed, when that failed.
+  bool Publish(DurableFile file, std::string* err);
+  // Files published since the last Sync().
+  std::size_t Unsynced() const { return unsynced_.size(); }
+  // One sync for every file published since the last one. When it fails
+  // those files are removed again (best effort: they may not be whole on
+  // the disk), and `err` says why.
+  bool Sync(std::string* err);
+
+ private:
+  DiskSync& disk_;
+  std::string native_dir_;  // ends in "/"
+  FileHandle dir_;
+  std::vector<std::string> unsynced_;  // native paths
 };
 
 }  // namespace postil::platform

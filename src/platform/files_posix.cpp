@@ -1,8 +1,7 @@
-#include "platform/files.h"
-
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -11,6 +10,8 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+
+#include "platform/files.h"
 
 namespace postil::platform {
 namespace {
@@ -144,7 +145,8 @@ std::string NativePath(std::string_view host_path) {
   std::size_t start = 0;
   while (start <= path.size()) {
     std::size_t slash = path.find('/', start);
-    std::string name = path.substr(start, slash == std::string::npos ? std::string::npos : slash - start);
+    std::string name =
+        path.substr(start, slash == std::string::npos ? std::string::npos : slash - start);
     if (!name.empty()) resolved += MatchComponent(resolved, name);
     if (slash == std::string::npos) break;
     if (!name.empty()) resolved += '/';
@@ -323,13 +325,30 @@ bool DurableFile::Create(std::string_view final_path, std::string_view temp_path
          Open(std::move(final_native), std::move(temp_native), err);
 }
 
-bool DurableFile::CreateNew(std::string_view final_path, std::string_view temp_path,
-                            std::string* err) {
+CreateResult DurableFile::CreateNew(std::string_view final_path, std::string_view temp_path,
+                                    std::string* err) {
   // Resolve the directory once and keep the names as given: a
   // case-insensitive search of a directory of thousands of spool files for
   // names that do not exist costs more than the write itself.
-  std::string dir = NativeDirectoryOf(final_path);
-  return Open(dir + std::string(BaseName(final_path)), dir + std::string(BaseName(temp_path)), err);
+  return CreateIn(NativeDirectoryOf(final_path), BaseName(final_path), BaseName(temp_path), err);
+}
+
+CreateResult DurableFile::CreateIn(const std::string& native_dir, std::string_view name,
+                                   std::string_view temp_name, std::string* err) {
+  std::string final_native = native_dir + std::string(name);
+  std::string temp_native = native_dir + std::string(temp_name);
+  if (!Open(final_native, temp_native, err))
+    return errno == EEXIST ? CreateResult::kNameTaken : CreateResult::kFailed;
+  // A writer that names its files the same way created its temporary file
+  // under the same lock as this one, so a final name that does not exist
+  // now stays free until this file is renamed.
+  if (Exists(final_native)) {
+    Discard();
+    errno = EEXIST;
+    SetError(err, final_native);
+    return CreateResult::kNameTaken;
+  }
+  return CreateResult::kCreated;
 }
 
 bool DurableFile::Open(std::string final_path, std::string temp_path, std::string* err) {
@@ -373,16 +392,13 @@ bool DurableFile::Flush() {
 
 bool DurableFile::Commit(std::string* err) {
   if (fd_ < 0) return false;
-  // Renamed while still open: the lock that marks the temporary file as
-  // being written is let go only once the file has its final name. After a
-  // successful fsync, close has nothing left to report.
-  if (!Flush() || ::fsync(fd_) != 0 || ::rename(temp_path_.c_str(), final_path_.c_str()) != 0) {
+  // After a successful fsync, close has nothing left to report.
+  if (!Flush() || ::fsync(fd_) != 0) {
     SetError(err, final_path_);
     Discard();
     return false;
   }
-  temp_path_.clear();
-  CloseFd(fd_);
+  if (!Rename(err)) return false;
   SyncDirectoryOf(final_path_);
   return true;
 }
@@ -393,6 +409,68 @@ void DurableFile::Discard() {
   CloseFd(fd_);
   temp_path_.clear();
   buffer_.clear();
+}
+
+bool DurableFile::Rename(std::string* err) {
+  if (fd_ < 0) return false;
+  // Renamed while still open: the lock that marks the temporary file as
+  // being written is let go only once the file has its final name.
+  if (!Flush() || ::rename(temp_path_.c_str(), final_path_.c_str()) != 0) {
+    SetError(err, final_path_);
+    Discard();
+    return false;
+  }
+  temp_path_.clear();
+  CloseFd(fd_);
+  return true;
+}
+
+namespace {
+
+class PosixDiskSync : public DiskSync {
+ public:
+  // syncfs() writes back the whole file system with one journal commit,
+  // where an fsync() per file costs a commit each (about 1.5 to 3.7 ms per
+  // 10 KB file on the disk this was measured on, against 30 to 60 ms for
+  // 1,000 files at once); it also reports write-back errors since `dir` was
+  // opened, those of files already closed included.
+  bool SyncFileSystem(const FileHandle& dir) override { return ::syncfs(dir.get()) == 0; }
+};
+
+}  // namespace
+
+DiskSync& SystemDiskSync() {
+  static PosixDiskSync sync;  // no state of its own
+  return sync;
+}
+
+DeferredSync::DeferredSync(std::string_view dir, DiskSync& disk)
+    : disk_(disk), native_dir_(NativePath(dir)) {
+  if (native_dir_.back() != '/') native_dir_ += '/';
+  dir_.Reset(::open(native_dir_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+}
+
+CreateResult DeferredSync::CreateNew(std::string_view name, std::string_view temp_name,
+                                     DurableFile* file, std::string* err) {
+  return file->CreateIn(native_dir_, name, temp_name, err);
+}
+
+bool DeferredSync::Publish(DurableFile file, std::string* err) {
+  std::string final_path = file.final_path_;
+  if (!file.Rename(err)) return false;
+  unsynced_.push_back(std::move(final_path));
+  return true;
+}
+
+bool DeferredSync::Sync(std::string* err) {
+  if (unsynced_.empty()) return true;
+  const bool ok = dir_.IsOpen() && disk_.SyncFileSystem(dir_);
+  if (!ok) {
+    SetError(err, native_dir_);
+    for (const std::string& path : unsynced_) ::unlink(path.c_str());
+  }
+  unsynced_.clear();
+  return ok;
 }
 
 }  // namespace postil::platform

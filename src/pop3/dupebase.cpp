@@ -1,5 +1,7 @@
 #include "pop3/dupebase.h"
 
+#include <algorithm>
+#include <functional>
 #include <mutex>
 
 #include "core/run_state.h"
@@ -43,7 +45,21 @@ std::string DupebaseFileBytes(std::string_view dupe_data) {
          std::string(LastBytes(dupe_data, kDupebaseTailBytes));
 }
 
-void Dupebase::LoadDupebase(RunState& state) { data_ = DupeDataFromFile(ReadBoundedFile(state)); }
+void Dupebase::LoadDupebase(RunState& state) {
+  data_ = DupeDataFromFile(ReadBoundedFile(state));
+  entries_.clear();
+  AddEntries(0);
+}
+
+void Dupebase::AddEntries(std::size_t from) {
+  std::string_view rest = std::string_view(data_).substr(from);
+  while (!rest.empty()) {
+    const std::size_t end = rest.find("\r\n");
+    entries_.emplace(rest.substr(0, end));
+    if (end == std::string_view::npos) break;
+    rest.remove_prefix(end + 2);
+  }
+}
 
 void Dupebase::SaveDupebase(RunState& state) {
   std::lock_guard lock(state.StateMutex);
@@ -53,16 +69,26 @@ void Dupebase::SaveDupebase(RunState& state) {
 }
 
 bool Dupebase::IsKnownMessageId(std::string_view message_id) const {
-  return data_.find(message_id) != std::string::npos;
+  if (message_id.empty()) return true;  // the empty text occurs in any text
+  if (entries_.count(std::string(message_id)) != 0) return true;
+  return std::search(data_.begin(), data_.end(),
+                     std::boyer_moore_horspool_searcher(message_id.begin(), message_id.end())) !=
+         data_.end();
 }
 
 void Dupebase::RememberMessageId(std::string_view message_id) {
   data_.append(message_id);
   data_.append("\r\n");
+  entries_.emplace(message_id);
 }
 
 void Dupebase::ForgetSince(std::size_t mark) {
-  if (mark < data_.size()) data_.resize(mark);
+  if (mark >= data_.size()) return;
+  data_.resize(mark);
+  // Rebuilt rather than taken apart: a line cut by the mark, or one that
+  // also stands before it, must come out right.
+  entries_.clear();
+  AddEntries(0);
 }
 
 }  // namespace postil

@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <string>
 #include <string_view>
+#include <unordered_set>
 
 namespace postil {
 
@@ -23,7 +24,8 @@ class Dupebase {
   void SaveDupebase(RunState& state);
 
   // A plain substring search, case-sensitive: an ID inside a longer stored
-  // one counts as known.
+  // one counts as known. An ID stored as it is, the usual case when a
+  // kept mailbox is polled again, is found without the search.
   bool IsKnownMessageId(std::string_view message_id) const;
   void RememberMessageId(std::string_view message_id);
 
@@ -35,7 +37,13 @@ class Dupebase {
   const std::string& DupeData() const { return data_; }
 
  private:
+  // Adds the lines of data_ from `from` on to entries_.
+  void AddEntries(std::size_t from);
+
   std::string data_;  // Message-IDs, each followed by CR LF, oldest first
+  // Every line of data_: each is a part of data_, so finding an ID here
+  // answers the substring search at once.
+  std::unordered_set<std::string> entries_;
 };
 
 // The file's header line, exactly 48 characters, followed by CR LF.

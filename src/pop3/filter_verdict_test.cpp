@@ -9,6 +9,7 @@
 #include "filter/killfile.h"
 #include "filter/rule_table.h"
 #include "pop3/message_scan.h"
+#include "pop3/pop3_pending.h"
 #include "pop3/pop3_stores.h"
 #include "support/failing_clock.h"
 
@@ -26,8 +27,17 @@ TEST(FilterVerdictTest, FailureInTheFilterEndsTheStepWithoutAVerdict) {
   const Pop3Account account;
   Pop3Stores stores;
   WorkerConnection connection(state.Pop3Socket);
-  Pop3Context context{state,      config, rules, account, stores, connection, connection.channel(),
-                      state.log.For(LogThread::kPop3)};
+  Pop3Pending pending(state, account, platform::SystemDiskSync(), state.log.For(LogThread::kPop3),
+                      0);
+  Pop3Context context{state,
+                      config,
+                      rules,
+                      account,
+                      stores,
+                      connection,
+                      connection.channel(),
+                      state.log.For(LogThread::kPop3),
+                      pending};
   auto scanned = [] {
     ScannedMessage message;
     message.header.message_id = "<1@example.org>";

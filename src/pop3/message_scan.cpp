@@ -4,6 +4,7 @@
 #include "core/channel.h"
 #include "core/run_state.h"
 #include "pop3/message_spool.h"
+#include "pop3/pop3_pending.h"
 #include "pop3/pop3_reply.h"
 #include "pop3/pop3_session.h"
 #include "pop3/pop3_stores.h"
@@ -183,9 +184,8 @@ ScanResult ScanMessage(Pop3Context& context, int number) {
 
   std::string command = "TOP" + Str(number) + " 0";
   std::string reply;
-  const ReadResult read = context.channel.WriteLine(command)
-                              ? context.channel.ReadReplyLine(&reply)
-                              : ReadResult::kFailed;
+  const ReadResult read = context.channel.WriteLine(command) ? context.channel.ReadReplyLine(&reply)
+                                                             : ReadResult::kFailed;
   if (!HasText(read)) return LoseConnection(context);
   state.TotalBytes += reply.size() + 2;
   if (!IsOkReply(reply)) {
@@ -231,7 +231,7 @@ ScanResult FetchMessage(Pop3Context& context, const ScannedMessage& message,
                      DetailBlock(header.from, header.subject);
   if (!refused && copied == CopyResult::kDone) {
     context.log.Write(LogLevel::kProgress, text);
-    if (message.requested) context.stores.requestbase.MarkRequestDone(state, header.message_id);
+    if (message.requested) context.pending.fetched_requests.push_back(header.message_id);
     return DeleteMessage(context, message.number, message.keep, header.message_id, false);
   }
   // The message stays on the server, and it is no dupe at the next run.
@@ -252,7 +252,7 @@ ScanResult DeleteMessage(Pop3Context& context, int number, bool keep, const std:
   std::string reply;
   const bool channel_ok = Pop3Command(context, "DELE" + Str(number), &reply) == ReadResult::kLine;
   state.Pop3SentRcvdField.Set(reply);
-  if (requested) context.stores.requestbase.MarkRequestDone(state, message_id);
+  if (requested) context.pending.deleted_requests.push_back(message_id);
   if (channel_ok) return ScanResult::kGoOn;
   state.Pop3ErrorFlag = true;
   return ScanResult::kChannelFailure;

@@ -8,9 +8,9 @@
 // Input: the message, with two escapes that make long lines cheap: 0x01 k
 // repeats the byte before it k * 1024 times; 0x02 k sets the piece size of
 // the server's sends to k + 1 (repeated: the sizes cycle).
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
-#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <memory>
@@ -28,6 +28,7 @@
 #include "pop3/header_capture.h"
 #include "pop3/message_scan.h"
 #include "pop3/pop3_context.h"
+#include "pop3/pop3_pending.h"
 #include "pop3/pop3_stores.h"
 #include "pop3/spool_layout.h"
 #include "support/fixed_clock.h"
@@ -176,12 +177,22 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   Pop3Stores stores;
   WorkerConnection connection(state.Pop3Socket, std::make_unique<ServerTransport>(box, &commands));
   connection.channel().OpenChannel(account.server, account.port, account.time_out);
-  Pop3Context context{state,      config, rules, account, stores, connection, connection.channel(),
-                      state.log.For(LogThread::kPop3)};
+  Pop3Pending pending(state, account, platform::SystemDiskSync(), state.log.For(LogThread::kPop3),
+                      0);
+  Pop3Context context{state,
+                      config,
+                      rules,
+                      account,
+                      stores,
+                      connection,
+                      connection.channel(),
+                      state.log.For(LogThread::kPop3),
+                      pending};
 
   for (int number = 1; number <= 2; ++number) {
     if (ScanMessage(context, number) != ScanResult::kGoOn) std::abort();
   }
+  if (!CommitPending(context)) std::abort();
   const std::vector<std::string> in_step = {"TOP 1 0", "RETR 1", "DELE 1",
                                             "TOP 2 0", "RETR 2", "DELE 2"};
   if (commands != in_step) std::abort();

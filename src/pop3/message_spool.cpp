@@ -4,16 +4,15 @@
 #include <string>
 
 #include "core/channel.h"
+#include "core/inbound_spool.h"
 #include "core/program_identity.h"
 #include "core/run_state.h"
 #include "pop3/header_capture.h"
-#include "core/inbound_spool.h"
+#include "pop3/pop3_pending.h"
 #include "pop3/spool_layout.h"
 
 namespace postil {
 namespace {
-
-constexpr std::string_view kSpoolExtension = ".MSG";
 
 enum class LineRead { kLine, kFailed };
 
@@ -40,7 +39,7 @@ class MessageCopy {
       Write("\n.\n");
     }
     Write("QUIT\n");
-    return Commit();
+    return Publish();
   }
 
  private:
@@ -117,8 +116,7 @@ class MessageCopy {
   void OpenFile() {
     if (attempted_) return;
     attempted_ = true;
-    file_ =
-        CreateSpoolFile(context_.state, context_.account.spool_dir, kSpoolExtension, context_.log);
+    file_ = context_.pending.spool.Create();
     ok_ = file_.has_value();
     Write(SpoolPreamble(context_.account.server, recipient_, context_.state.clock.Now(),
                         request_line_));
@@ -128,13 +126,14 @@ class MessageCopy {
     if (ok_ && !file_->Write(bytes)) ok_ = false;
   }
 
-  CopyResult Commit() {
-    std::string err;
-    if (ok_ && file_->Commit(&err)) {
+  // The file gets its name now; it is made durable with the session's
+  // other files before QUIT.
+  CopyResult Publish() {
+    if (ok_ && context_.pending.spool.Publish(std::move(*file_))) {
       context_.state.MailMark = true;
       return CopyResult::kDone;
     }
-    if (file_) context_.log.Write(LogLevel::kFailure, "Error Spoolfile: " + file_->Name());
+    if (file_ && !ok_) context_.log.Write(LogLevel::kFailure, "Error Spoolfile: " + file_->Name());
     return CopyResult::kSpoolFailure;
   }
 
@@ -156,14 +155,12 @@ CopyResult WriteMessageSpool(Pop3Context& context, std::string_view recipient, b
 }
 
 bool WriteStubSpool(Pop3Context& context, std::string_view recipient, std::string_view stub_text) {
-  std::optional<SpoolFile> file =
-      CreateSpoolFile(context.state, context.account.spool_dir, kSpoolExtension, context.log);
+  std::optional<SpoolFile> file = context.pending.spool.Create();
   if (!file) return false;
   std::string text =
       SpoolPreamble(context.account.server, recipient, context.state.clock.Now(), false);
   text.append(stub_text).append("\n.\nQUIT\n");
-  std::string err;
-  if (file->Write(text) && file->Commit(&err)) return true;
+  if (file->Write(text)) return context.pending.spool.Publish(std::move(*file));
   context.log.Write(LogLevel::kFailure, "Error Spoolfile: " + file->Name());
   return false;
 }

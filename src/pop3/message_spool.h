@@ -10,7 +10,7 @@
 namespace postil {
 
 enum class CopyResult {
-  kDone,            // the file is complete and durable under its name
+  kDone,            // the file is complete under its name, durable at the session's commit
   kChannelFailure,  // time-out, socket error, abort or connection closed
   kSpoolFailure,    // no file could be created or written; the message was read to its end
 };
@@ -18,11 +18,13 @@ enum class CopyResult {
 // Given the channel after a successful RETR reply: reads the header (dropping
 // X-QV-Mode lines under the security rule), creates the spool file, writes
 // the envelope, the Received line, the request line when `request_line`,
-// the header and the body up to and including ".", then "QUIT", and commits
-// the file. On any failure nothing remains in the spool directory.
+// the header and the body up to and including ".", then "QUIT", and gives
+// the file its name; the session's commit (Pop3Pending) makes it durable.
+// On any failure nothing remains in the spool directory.
 CopyResult WriteMessageSpool(Pop3Context& context, std::string_view recipient, bool request_line);
 
-// A stub: the envelope and Received lines, `stub_text` and LF, ".", "QUIT".
+// A stub: the envelope and Received lines, `stub_text` and LF, ".", "QUIT";
+// made durable with the session's other files.
 bool WriteStubSpool(Pop3Context& context, std::string_view recipient, std::string_view stub_text);
 
 // The part of a message's header that is held before the spool file is

@@ -1,6 +1,7 @@
 // What the steps of one POP3 account work with: the run state, the
-// configuration, the account's values, the stores and the connection with
-// its channel.
+// configuration, the account's values, the stores, the connection with its
+// channel, and what the session has done that counts only once its spool
+// files are durable.
 // Owned by the POP3 worker for the duration of one account.
 #pragma once
 
@@ -11,6 +12,7 @@ namespace postil {
 
 class Channel;
 class Pop3Stores;
+struct Pop3Pending;
 class WorkerConnection;
 struct Config;
 struct RuleTable;
@@ -25,6 +27,7 @@ struct Pop3Context {
   WorkerConnection& connection;
   Channel& channel;  // the connection's
   const Logger log;  // the POP3 worker's
+  Pop3Pending& pending;
 };
 
 }  // namespace postil

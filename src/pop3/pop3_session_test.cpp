@@ -15,6 +15,7 @@
 #include "e2e/pop3_fixture.h"
 #include "filter/rule_table.h"
 #include "pop3/pop3_context.h"
+#include "pop3/pop3_pending.h"
 #include "pop3/pop3_stores.h"
 #include "support/fixed_clock.h"
 #include "support/replying_transport.h"
@@ -42,8 +43,17 @@ std::vector<std::string> LoginLog(const std::string& address) {
         std::make_unique<test::ReplyingTransport>(
             "+OK ready\r\n", [](const std::string&) { return std::string("+OK\r\n"); }, address,
             &commands));
-    Pop3Context context{state,      config, rules, account, stores, connection, connection.channel(),
-                        state.log.For(LogThread::kPop3)};
+    Pop3Pending pending(state, account, platform::SystemDiskSync(), state.log.For(LogThread::kPop3),
+                        0);
+    Pop3Context context{state,
+                        config,
+                        rules,
+                        account,
+                        stores,
+                        connection,
+                        connection.channel(),
+                        state.log.For(LogThread::kPop3),
+                        pending};
     EXPECT_TRUE(Pop3Connect(context));
     Pop3Quit(context);
     state.log.CloseLogs();

@@ -9,17 +9,19 @@
 #include "core/worker_connection.h"
 #include "platform/files.h"
 #include "pop3/message_scan.h"
+#include "pop3/pop3_pending.h"
 #include "pop3/pop3_reply.h"
 #include "pop3/pop3_session.h"
+#include "pop3/pop3_stores.h"
 
 namespace postil {
 namespace {
 
-void PrepareSpoolDirectory(Pop3Context& context) {
-  const std::string& dir = context.account.spool_dir;
+void PrepareSpoolDirectory(const Pop3Account& account, Logger log) {
+  const std::string& dir = account.spool_dir;
   std::string path = dir.substr(0, dir.size() - 1);
   if (platform::FileExists(path) || platform::DirectoryExists(path)) return;
-  context.log.Write(LogLevel::kProgress, "Creating directory: " + dir);
+  log.Write(LogLevel::kProgress, "Creating directory: " + dir);
   // A failure shows up as a spool file error later.
   platform::MakeDirectory(path);
 }
@@ -40,12 +42,22 @@ void ScanMailbox(Pop3Context& context, std::int64_t count) {
   }
 }
 
+// The deletions take effect at QUIT, so QUIT is sent only once every file
+// of the session is durable; otherwise the connection is closed without
+// it and the server keeps every message.
+void EndSession(Pop3Context& context) {
+  if (CommitPending(context)) {
+    if (Pop3Quit(context)) MarkDeletionsServed(context);
+  } else {
+    ClosePop3Channel(context);
+  }
+}
+
 void ServeAccount(RunState& state, const Config& config, const RuleTable& rules, Pop3Stores& stores,
-                  Logger log, int account_number) {
+                  platform::DiskSync& disk, Logger log, int account_number) {
   Pop3Account account = SelectPop3Account(config, account_number);
   WorkerConnection connection(state.Pop3Socket);
   Channel& channel = connection.channel();
-  Pop3Context context{state, config, rules, account, stores, connection, channel, log};
   channel.SetBoundNotice(
       [log](std::int64_t seconds) { log.Write(LogLevel::kFailure, ExchangeBoundText(seconds)); });
   state.Pop3ServerName.Set(account.server);
@@ -57,7 +69,9 @@ void ServeAccount(RunState& state, const Config& config, const RuleTable& rules,
     return;
   }
   state.InboundSpoolDir.Set(account.spool_dir);
-  PrepareSpoolDirectory(context);
+  PrepareSpoolDirectory(account, log);
+  Pop3Pending pending(state, account, disk, log, stores.dupebase.Mark());
+  Pop3Context context{state, config, rules, account, stores, connection, channel, log, pending};
   state.MailboxSize = 0;
   state.MessageSize = 0;
   state.MessageBytesReceived = 0;
@@ -65,14 +79,15 @@ void ServeAccount(RunState& state, const Config& config, const RuleTable& rules,
   if (!Pop3Connect(context)) return;
   std::optional<std::int64_t> count = Pop3Stat(context);
   if (count && !state.OpenPop3Only) ScanMailbox(context, *count);
-  Pop3Quit(context);
+  EndSession(context);
   state.Pop3InfoField.Set("Disconnected");
   context.log.Write(LogLevel::kConnection, "POP3 to " + account.server + " disconnected");
 }
 
 }  // namespace
 
-void Pop3Worker(RunState& state, const Config& config, const RuleTable& rules, Pop3Stores& stores) {
+void Pop3Worker(RunState& state, const Config& config, const RuleTable& rules, Pop3Stores& stores,
+                platform::DiskSync& disk) {
   if (config.Pop3Server.empty() || config.Pop3Server == "disabled" || !state.Pop3Enabled) {
     state.Pop3InfoField.Set("Disabled");
     return;
@@ -81,7 +96,7 @@ void Pop3Worker(RunState& state, const Config& config, const RuleTable& rules, P
   const int accounts = AccountCount(config.Pop3Server);
   for (int i = 1; i <= accounts; ++i) {
     try {
-      ServeAccount(state, config, rules, stores, log, i);
+      ServeAccount(state, config, rules, stores, disk, log, i);
     } catch (const std::exception&) {
       // A failure nothing else caught (memory, most likely) ends this
       // account only; what was not fetched stays on the server.

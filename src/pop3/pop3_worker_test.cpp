@@ -14,8 +14,9 @@
 #include <vector>
 
 #include "config/config.h"
-#include "filter/rule_table.h"
 #include "core/run_state.h"
+#include "filter/rule_table.h"
+#include "platform/files.h"
 #include "pop3/pop3_stores.h"
 #include "support/fake_pop3_server.h"
 #include "support/fixed_clock.h"
@@ -54,7 +55,9 @@ class Pop3WorkerTest : public ::testing::Test {
     config_.Pop3Spool = dir_.path() + "\\IN";
     config_.Pop3TimeOut = std::move(time_out);
   }
-  void Run() { Pop3Worker(state_, config_, rules_, stores_); }
+  void Run(platform::DiskSync& disk = platform::SystemDiskSync()) {
+    Pop3Worker(state_, config_, rules_, stores_, disk);
+  }
 
   test::HostDir dir_;
   test::FixedClock clock_{test::SampleTime()};
@@ -144,6 +147,58 @@ TEST_F(Pop3WorkerTest, AbortEndsTheCopyAtOnce) {
   EXPECT_FALSE(state_.Pop3Socket.Abort());  // detached before it was closed
   server.Stop();
   EXPECT_EQ(server.Mailbox().size(), 2u);
+}
+
+// The session's spool files are synced once, before QUIT, however many
+// there are. When that sync fails, QUIT is not sent: the connection is
+// closed, so the server deletes nothing, the files go again, the Dupebase
+// forgets what it learnt, and the error bit is set.
+class CountingSync : public platform::DiskSync {
+ public:
+  explicit CountingSync(bool fails) : fails_(fails) {}
+  bool SyncFileSystem(const platform::FileHandle&) override {
+    ++calls;
+    return !fails_;
+  }
+  int calls = 0;
+
+ private:
+  bool fails_;
+};
+
+TEST_F(Pop3WorkerTest, OneSyncBeforeQuitAndNoQuitWhenItFails) {
+  for (const bool keep : {false, true}) {
+    for (const bool fails : {false, true}) {
+      SCOPED_TRACE(std::string(keep ? "keep" : "delete") + (fails ? ", sync fails" : ""));
+      test::HostDir dir;
+      dir.MakeDir("IN");
+      FakePop3Server server(Mailbox(3));
+      Configure(server);
+      config_.Pop3Spool = dir.path() + "\\IN";
+      config_.Pop3Keep = keep ? "on" : "off";
+      state_.Pop3ErrorFlag = false;
+      stores_ = Pop3Stores();
+      CountingSync disk(fails);
+      Run(disk);
+      server.Stop();
+      Lines expected = {"USER user", "PASS secret", "STAT"};
+      for (int n = 1; n <= 3; ++n) {
+        for (std::string command : {"TOP ", "RETR ", "DELE "}) {
+          if (!(keep && command == "DELE "))
+            expected.push_back(command + std::to_string(n) + (command == "TOP " ? " 0" : ""));
+        }
+      }
+      if (!fails) expected.push_back("QUIT");
+      EXPECT_EQ(server.Commands(), expected);
+      EXPECT_EQ(disk.calls, 1);
+      EXPECT_EQ(server.Mailbox().size(), keep || fails ? 3u : 0u);
+      EXPECT_EQ(state_.Pop3ErrorFlag, fails);
+      const Lines files = {"M0000.MSG", "M0001.MSG", "M0002.MSG"};
+      EXPECT_EQ(dir.List("IN"), fails ? Lines() : files);
+      EXPECT_EQ(stores_.dupebase.DupeData(), keep && !fails ? "<1@x>\r\n<2@x>\r\n<3@x>\r\n" : "");
+      EXPECT_EQ(Trimmed(state_.Pop3InfoField.Get()), "Disconnected");
+    }
+  }
 }
 
 }  // namespace

@@ -97,7 +97,18 @@ bool Requestbase::IsDeleteRequested(std::string_view message_id) const {
 }
 
 bool Requestbase::MarkRequestDone(RunState& state, std::string_view message_id) {
+  return MarkRequestsDone(state, {std::string(message_id)});
+}
+
+bool Requestbase::MarkRequestsDone(RunState& state, const std::vector<std::string>& message_ids) {
   if (!open_) return false;
+  bool changed = false;
+  for (const std::string& id : message_ids) changed = MarkRecords(id) || changed;
+  if (changed) Write(state);
+  return true;
+}
+
+bool Requestbase::MarkRecords(std::string_view message_id) {
   bool changed = false;
   for (std::string& bytes : records_) {
     RequestRecord record = ParseRequestRecord(bytes);
@@ -114,8 +125,7 @@ bool Requestbase::MarkRequestDone(RunState& state, std::string_view message_id) 
     bytes = FormatRequestRecord(record);
     changed = true;
   }
-  if (changed) Write(state);
-  return true;
+  return changed;
 }
 
 void Requestbase::CloseRequestbase(RunState& state) {

@@ -60,6 +60,8 @@ class Requestbase {
   // kind 1 with age 255, delete requests kind 0) and writes the file.
   // False when the Requestbase is not open.
   bool MarkRequestDone(RunState& state, std::string_view message_id);
+  // The same for several Message-IDs, with the file written once.
+  bool MarkRequestsDone(RunState& state, const std::vector<std::string>& message_ids);
 
   // Ages the unserved fetch requests (dropping those at age 254 or more),
   // writes the file and closes the Requestbase.
@@ -70,6 +72,8 @@ class Requestbase {
 
  private:
   bool Write(RunState& state);
+  // Marks the records of one Message-ID in memory; true when any changed.
+  bool MarkRecords(std::string_view message_id);
 
   bool open_ = false;
   std::string file_name_;
