@@ -24,7 +24,7 @@ constexpr const char* kName = "postil_test_mutex";
 // Sets (or, with nothing, unsets) an environment variable for one scope.
 class ScopedEnv {
  public:
-  ScopedEnv(const char* name, std::optional<std::string> value) : name_(name) {
+  ScopedEnv(const char* name, const std::optional<std::string>& value) : name_(name) {
     if (const char* old = std::getenv(name)) old_ = old;
     Set(value);
   }
