@@ -107,7 +107,6 @@ class ServerTransport final : public test::MemoryTransport {
   std::string pending_;  // every reply so far; bytes before sent_ were received
   std::size_t sent_ = 0;
   std::size_t next_piece_ = 0;
-  bool connected_ = false;
 };
 
 // The fuzz input decoded into a message with a header and a body.
