@@ -12,6 +12,7 @@
 #include "pop3/pop3_pending.h"
 #include "pop3/pop3_stores.h"
 #include "support/failing_clock.h"
+#include "support/pop3_parts.h"
 
 namespace postil {
 namespace {
@@ -25,19 +26,8 @@ TEST(FilterVerdictTest, FailureInTheFilterEndsTheStepWithoutAVerdict) {
   AddKillfileLine("--- ALLE", &rules);
   AddKillfileLine("KILLALL\xAFSKIP", &rules);
   const Pop3Account account;
-  Pop3Stores stores;
-  WorkerConnection connection(state.Pop3Socket);
-  Pop3Pending pending(state, account, platform::SystemDiskSync(), state.log.For(LogThread::kPop3),
-                      0);
-  Pop3Context context{state,
-                      config,
-                      rules,
-                      account,
-                      stores,
-                      connection,
-                      connection.channel(),
-                      state.log.For(LogThread::kPop3),
-                      pending};
+  test::Pop3Parts parts(state, config, rules, account);
+  Pop3Context& context = parts.context;
   auto scanned = [] {
     ScannedMessage message;
     message.header.message_id = "<1@example.org>";

@@ -34,6 +34,7 @@
 #include "support/fixed_clock.h"
 #include "support/host_dir.h"
 #include "support/memory_transport.h"
+#include "support/pop3_parts.h"
 
 namespace postil {
 namespace {
@@ -173,20 +174,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   config.Pop3MaxLen = "0";
   const RuleTable rules;
   const Pop3Account account = SelectPop3Account(config, 1);
-  Pop3Stores stores;
-  WorkerConnection connection(state.Pop3Socket, std::make_unique<ServerTransport>(box, &commands));
-  connection.channel().OpenChannel(account.server, account.port, account.time_out);
-  Pop3Pending pending(state, account, platform::SystemDiskSync(), state.log.For(LogThread::kPop3),
-                      0);
-  Pop3Context context{state,
-                      config,
-                      rules,
-                      account,
-                      stores,
-                      connection,
-                      connection.channel(),
-                      state.log.For(LogThread::kPop3),
-                      pending};
+  test::Pop3Parts parts(state, config, rules, account,
+                        std::make_unique<ServerTransport>(box, &commands));
+  parts.connection.channel().OpenChannel(account.server, account.port, account.time_out);
+  Pop3Context& context = parts.context;
 
   for (int number = 1; number <= 2; ++number) {
     if (ScanMessage(context, number) != ScanResult::kGoOn) std::abort();

@@ -18,6 +18,7 @@
 #include "pop3/pop3_pending.h"
 #include "pop3/pop3_stores.h"
 #include "support/fixed_clock.h"
+#include "support/pop3_parts.h"
 #include "support/replying_transport.h"
 
 namespace postil {
@@ -35,25 +36,14 @@ std::vector<std::string> LoginLog(const std::string& address) {
     state.log.SetupLog(std::nullopt);
     Config config;
     RuleTable rules;
-    Pop3Stores stores;
     Pop3Account account;
     account.server = "far.example";
-    WorkerConnection connection(
-        state.Pop3Socket,
+    test::Pop3Parts parts(
+        state, config, rules, account,
         std::make_unique<test::ReplyingTransport>(
             "+OK ready\r\n", [](const std::string&) { return std::string("+OK\r\n"); }, address,
             &commands));
-    Pop3Pending pending(state, account, platform::SystemDiskSync(), state.log.For(LogThread::kPop3),
-                        0);
-    Pop3Context context{state,
-                        config,
-                        rules,
-                        account,
-                        stores,
-                        connection,
-                        connection.channel(),
-                        state.log.For(LogThread::kPop3),
-                        pending};
+    Pop3Context& context = parts.context;
     EXPECT_TRUE(Pop3Connect(context));
     Pop3Quit(context);
     state.log.CloseLogs();

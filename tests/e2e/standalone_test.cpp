@@ -102,8 +102,8 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(
         CheckCase{"UsableBoxFile",
                   {{"QV.BFG",
-                    "Name=Point\r\nPop3Server=pop.example\r\nPop3User=anna\r\nPop3Pass=pa:ss\r\n"
-                    "Pop3Spool=SPOOL\\IN\r\nPop3Keep=on\r\nSmtpServer=smtp.example\r\n"
+                    "Name=Point\r\nPop3Server=localhost\r\nPop3User=anna\r\nPop3Pass=pa:ss\r\n"
+                    "Pop3Spool=SPOOL\\IN\r\nPop3Keep=on\r\nSmtpServer=127.0.0.1\r\n"
                     "SmtpPort=587\r\nSmtpTls=starttls\r\nSmtpUser=anna\r\nSmtpPass=secret\r\n"
                     "PPP_Killfile=FILTER.KIL\r\n"},
                    {"FILTER.KIL", "--- ALLE\r\n\"*WINNER*\" \xEAS \xAF DELE\r\n"},
@@ -115,7 +115,7 @@ INSTANTIATE_TEST_SUITE_P(
                   "Key style: box file, keys without \"$\" (the name's part after its first "
                   "\".\" is BFG)\n"
                   "POP3 account 1\n"
-                  "  Pop3Server           pop.example\n"
+                  "  Pop3Server           localhost\n"
                   "  Pop3Port             110\n"
                   "  Pop3Tls              off\n"
                   "  Pop3User             anna\n"
@@ -127,7 +127,7 @@ INSTANTIATE_TEST_SUITE_P(
                   "  Pop3Keep             yes\n"
                   "  Pop3MaxLen           5000000 bytes\n"
                   "SMTP server 1\n"
-                  "  SmtpServer           smtp.example\n"
+                  "  SmtpServer           127.0.0.1\n"
                   "  SmtpPort             587\n"
                   "  SmtpTls              starttls\n"
                   "  SmtpTlsFingerprint   (none: chain and name are checked)\n"
@@ -149,7 +149,7 @@ INSTANTIATE_TEST_SUITE_P(
                   "Served: 1 POP3 account, 1 SMTP server; 0 problems\n"},
         CheckCase{"SlipsInADollarFile",
                   {{"POSTIL.CFG",
-                    "$Pop3Sever=pop.example\r\n$SmtpServer=smtp.example\r\n$SmtpUser=anna\r\n"
+                    "$Pop3Sever=localhost\r\n$SmtpServer=127.0.0.1\r\n$SmtpUser=anna\r\n"
                     "$SmtpPort=99999999\r\n"}},
                   {"--check", "POSTIL.CFG", "/NoSmtp"},
                   1,
@@ -158,7 +158,7 @@ INSTANTIATE_TEST_SUITE_P(
                   "BFG)\n"
                   "POP3: off (Pop3Server is not set)\n"
                   "SMTP server 1\n"
-                  "  SmtpServer           smtp.example\n"
+                  "  SmtpServer           127.0.0.1\n"
                   "  SmtpPort             25\n"
                   "  SmtpTls              off\n"
                   "  SmtpUser             (none: no AUTH)\n"
@@ -183,7 +183,7 @@ INSTANTIATE_TEST_SUITE_P(
                   "files only\n"
                   "Served: 0 POP3 accounts, 1 SMTP server; 3 problems\n"},
         CheckCase{"WrongStyleAndAMissingKillfile",
-                  {{"QV.BFG", "$Pop3Server=pop.example\r\nPPP_Killfile=NONE.KIL\r\n"}},
+                  {{"QV.BFG", "$Pop3Server=localhost\r\nPPP_Killfile=NONE.KIL\r\n"}},
                   {"--check", "QV.BFG"},
                   1,
                   "Configuration file QV.BFG\n"
@@ -217,7 +217,7 @@ INSTANTIATE_TEST_SUITE_P(
 // A run that does nothing says why in its log, at load, at level 1.
 TEST(ConfigurationProblems, AreLoggedAtLoad) {
   Standalone run;
-  run.dir.Write("POSTIL.CFG", "$Pop3Sever=pop.example\r\n");
+  run.dir.Write("POSTIL.CFG", "$Pop3Sever=localhost\r\n");
   test::RunResult result = run.Run({"POSTIL.CFG"});
   EXPECT_EQ(result.exit_code, 0);
   EXPECT_EQ(LogLines(result.log),
