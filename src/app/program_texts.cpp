@@ -14,7 +14,7 @@ constexpr std::size_t kBannerWidth = 79;
 void PrintBanner(std::ostream& out) {
   out << "POSTIL/Win32 " << ProgramVersion << " - Internet mail module\n";
   out << "Pop3/Smtp-Client for Quorvex v3.3x\n";
-  std::string build = "POSIX build, C++20";
+  std::string build(platform::BuildBannerText());
   out << std::string(kBannerWidth - build.size(), ' ') << build << "\n";
 }
 

@@ -6,6 +6,7 @@
 #include <filesystem>
 
 #include "core/run_state.h"
+#include "platform/files.h"
 #include "support/fixed_clock.h"
 #include "support/host_dir.h"
 
@@ -45,10 +46,10 @@ class ColourFileTest : public ::testing::Test {
   void SetUp() override {
     std::filesystem::current_path(dir_.path());
     dir_.EnableDebug();
-    ::setenv("QV", dir_.PathOf("qv").c_str(), 1);
+    platform::SetEnvironment("QV", dir_.PathOf("qv"));
     state_.log.SetupLog(std::nullopt);
   }
-  void TearDown() override { ::unsetenv("QV"); }
+  void TearDown() override { platform::SetEnvironment("QV", std::nullopt); }
   std::string Log() {
     state_.log.CloseLogs();
     return dir_.Read("QUIL.LOG");

@@ -10,6 +10,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/files.h"
 #include "support/fixed_clock.h"
 #include "support/host_dir.h"
 
@@ -75,13 +76,13 @@ TEST(LogWriter, ControlBytesOfTheTextAreShownAsCarets) {
 TEST(LogWriter, DateStampFollowsQuillog) {
   test::FixedClock clock(test::SampleTime());
   Log log(clock, kProgram, kVersion);
-  ::unsetenv("QUILLOG");
+  platform::SetEnvironment("QUILLOG", std::nullopt);
   EXPECT_EQ(log.LogDateStamp(), "Sun 06 Dec 26");
-  ::setenv("QUILLOG", "qV", 1);
+  platform::SetEnvironment("QUILLOG", "qV");
   EXPECT_EQ(log.LogDateStamp(), "06.12.2026");
-  ::setenv("QUILLOG", "QV2", 1);
+  platform::SetEnvironment("QUILLOG", "QV2");
   EXPECT_EQ(log.LogDateStamp(), "Sun 06 Dec 26");
-  ::unsetenv("QUILLOG");
+  platform::SetEnvironment("QUILLOG", std::nullopt);
 }
 
 // Four threads writing at once: every line reaches the file whole.
@@ -134,7 +135,7 @@ TEST(LogWriter, AnUnwritableLogIsSaidOnce) {
        },
        "Error: cannot write to logfile QUIL.LOG: No space left on device\n"},
   };
-  ::unsetenv("QUILLOG");
+  platform::SetEnvironment("QUILLOG", std::nullopt);
   const std::filesystem::path start = std::filesystem::current_path();
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);

@@ -8,4 +8,7 @@ namespace postil::platform {
 
 std::string_view BuildSystemName();
 
+// The build line of the banner: which build this is, right-aligned there.
+std::string_view BuildBannerText();
+
 }  // namespace postil::platform

@@ -43,6 +43,8 @@ bool RemoveAbandonedFile(std::string_view path);
 std::optional<std::string> ReadFilePrefix(std::string_view path, std::size_t max_bytes);
 
 std::string GetEnvironment(std::string_view name);
+// Sets a variable of this process's environment; nothing: removes it.
+void SetEnvironment(std::string_view name, std::optional<std::string_view> value);
 
 // Text of the last OS error (errno) for log lines.
 std::string LastErrorText();

@@ -230,6 +230,12 @@ std::string GetEnvironment(std::string_view name) {
   return value == nullptr ? std::string() : std::string(value);
 }
 
+void SetEnvironment(std::string_view name, std::optional<std::string_view> value) {
+  const std::string variable(name);
+  if (value) ::setenv(variable.c_str(), std::string(*value).c_str(), 1);
+  else ::unsetenv(variable.c_str());
+}
+
 std::string LastErrorText() { return std::strerror(errno); }
 
 void FileHandle::Reset(int fd) {
