@@ -32,4 +32,11 @@ else
   echo "i686: built only (this Wine runs no 32-bit programs)"
 fi
 
+# The wineserver and Wine's own services, when a test starts them, keep
+# that test's output open until the last Wine process of the run ends, so
+# ctest would call the test timed out. Started here, kept 10 s after their
+# last program, they serve every test instead.
+wineserver=$(command -v wineserver || echo /usr/lib/wine/wineserver)
+"$wineserver" -p10 </dev/null >/dev/null 2>&1
+"$wine64" wineboot </dev/null >/dev/null 2>&1 || true
 ctest --test-dir build-win64 -j "$jobs" --output-on-failure "$@"

@@ -1,7 +1,6 @@
 #include <winsock2.h>
 #include <ws2tcpip.h>
 
-#include <algorithm>
 #include <cstring>
 
 #include "platform/tcp_listener.h"
@@ -88,20 +87,9 @@ bool TcpListener::Listen(int port, std::string* err, std::string_view address) {
 }
 
 std::unique_ptr<Transport> TcpListener::Accept(int time_out_ms) {
-  // Shutting a listening socket down does not end a select() on it here,
-  // so the wait is taken in short slices that look at the flag.
-  constexpr int kSliceMs = 50;
-  int ready = 0;
-  for (int waited = 0; ready == 0 && (time_out_ms < 0 || waited <= time_out_ms);
-       waited += kSliceMs) {
-    if (fd_ < 0 || shut_down_) return nullptr;
-    fd_set readable;
-    FD_ZERO(&readable);
-    FD_SET(SocketOf(fd_), &readable);
-    const int slice = time_out_ms < 0 ? kSliceMs : std::min(kSliceMs, time_out_ms - waited);
-    timeval limit{0, slice * 1000};
-    ready = ::select(0, &readable, nullptr, nullptr, &limit);
-  }
+  if (fd_ < 0 || shut_down_) return nullptr;
+  short revents = 0;
+  const int ready = WaitForSocket(fd_, POLLIN, time_out_ms, shut_down_, &revents);
   if (ready <= 0 || shut_down_) return nullptr;
   const SOCKET socket = ::accept(SocketOf(fd_), nullptr, nullptr);
   if (socket == INVALID_SOCKET) return nullptr;
@@ -110,8 +98,8 @@ std::unique_ptr<Transport> TcpListener::Accept(int time_out_ms) {
 
 void TcpListener::Shutdown() {
   shut_down_ = true;
-  // A listening socket has no connection to shut down; the flag ends the
-  // loops at their next time-out.
+  // A listening socket has no connection to shut down; the flag ends a
+  // pending wait at its next slice.
   std::lock_guard lock(mutex_);
   if (fd_ >= 0) ::shutdown(SocketOf(fd_), SD_BOTH);
 }

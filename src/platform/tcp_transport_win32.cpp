@@ -1,7 +1,7 @@
+#include "platform/tcp_transport_win32.h"
+
 #include <winsock2.h>
 #include <ws2tcpip.h>
-
-#include "platform/tcp_transport_win32.h"
 
 #include <algorithm>
 #include <atomic>
@@ -45,19 +45,27 @@ void SetNonBlocking(int fd) {
   ::ioctlsocket(SocketOf(fd), FIONBIO, &on);
 }
 
-// What poll() would say, from select(): `events` is POLLIN or POLLOUT.
-// A failed connect shows in the exception set, a hang-up as readable.
-int PollFor(int fd, short events, int time_out_ms, short* revents) {
+// The longest single select(): how late a wait may see `stop`.
+constexpr int kWaitSliceMs = 50;
+
+int MillisecondsLeft(SteadyClock::time_point deadline) {
+  const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - SteadyClock::now());
+  return left.count() > 0 ? static_cast<int>(left.count()) : 0;
+}
+
+// What poll() would say, from one select() of at most `time_out_ms`:
+// `events` is POLLIN or POLLOUT. A failed connect shows in the exception
+// set, a hang-up as readable.
+int SelectFor(SOCKET socket, short events, int time_out_ms, short* revents) {
   fd_set readable, writable, failed;
   FD_ZERO(&readable);
   FD_ZERO(&writable);
   FD_ZERO(&failed);
-  const SOCKET socket = SocketOf(fd);
   if (events & POLLIN) FD_SET(socket, &readable);
   if (events & POLLOUT) FD_SET(socket, &writable);
   FD_SET(socket, &failed);
   timeval limit{time_out_ms / 1000, (time_out_ms % 1000) * 1000};
-  const int ready = ::select(0, &readable, &writable, &failed, time_out_ms < 0 ? nullptr : &limit);
+  const int ready = ::select(0, &readable, &writable, &failed, &limit);
   *revents = 0;
   if (ready > 0) {
     if (FD_ISSET(socket, &readable)) *revents |= POLLIN;
@@ -66,12 +74,6 @@ int PollFor(int fd, short events, int time_out_ms, short* revents) {
   }
   return ready;
 }
-
-int MillisecondsLeft(SteadyClock::time_point deadline) {
-  const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - SteadyClock::now());
-  return left.count() > 0 ? static_cast<int>(left.count()) : 0;
-}
-
 
 short EventsFor(TlsWait wait) { return wait == TlsWait::kWritable ? POLLOUT : POLLIN; }
 
@@ -228,9 +230,9 @@ bool TcpTransport::TryAddress(const std::string& address, int port, int time_out
   }
   const bool started = ::connect(socket, reinterpret_cast<const sockaddr*>(&target), size) == 0;
   const int error = started ? 0 : ::WSAGetLastError();
-  *err = started                     ? ConnectError{}
+  *err = started                   ? ConnectError{}
          : error == WSAEWOULDBLOCK ? FinishConnect(time_out_ms)
-                                     : SocketFailure(error);
+                                   : SocketFailure(error);
   if (err->failure == ConnectFailure::kNone && !shut_down_) return true;
   if (err->failure == ConnectFailure::kNone)
     *err = {ConnectFailure::kNetwork, "connection shut down"};
@@ -240,8 +242,9 @@ bool TcpTransport::TryAddress(const std::string& address, int port, int time_out
 
 ConnectError TcpTransport::FinishConnect(int time_out_ms) {
   short revents = 0;
-  const int ready = PollFor(fd_, POLLOUT, time_out_ms, &revents);
+  const int ready = WaitForSocket(fd_, POLLOUT, time_out_ms, shut_down_, &revents);
   if (ready < 0) return SocketFailure(::WSAGetLastError());
+  if (shut_down_) return {ConnectFailure::kNetwork, "connection shut down"};
   if (ready == 0) return SocketFailure(WSAETIMEDOUT);
   int error = 0;
   int size = sizeof error;
@@ -308,7 +311,7 @@ bool TcpTransport::RunHandshake(int time_out_ms, ConnectError* err) {
 WaitResult TcpTransport::Wait(short events, int time_out_ms) {
   if (fd_ < 0 || shut_down_) return WaitResult::kError;
   short revents = 0;
-  const int ready = PollFor(fd_, events, time_out_ms, &revents);
+  const int ready = WaitForSocket(fd_, events, time_out_ms, shut_down_, &revents);
   if (ready < 0 || shut_down_ || (revents & POLLNVAL)) return WaitResult::kError;
   // POLLERR and POLLHUP count as ready: the next call reports what happened.
   return ready == 0 ? WaitResult::kTimeOut : WaitResult::kReady;
@@ -338,15 +341,15 @@ std::int64_t TcpTransport::Send(const char* data, std::size_t size) {
 }
 
 std::int64_t TcpTransport::RawReceive(char* buffer, std::size_t size) {
-  const int n = ::recv(SocketOf(fd_), buffer, static_cast<int>(std::min<std::size_t>(size, 1 << 30)),
-                       0);
+  const int n =
+      ::recv(SocketOf(fd_), buffer, static_cast<int>(std::min<std::size_t>(size, 1 << 30)), 0);
   if (n == SOCKET_ERROR) return ::WSAGetLastError() == WSAEWOULDBLOCK ? kWouldBlock : -1;
   return n;
 }
 
 std::int64_t TcpTransport::RawSend(const char* data, std::size_t size) {
-  const int n = ::send(SocketOf(fd_), data, static_cast<int>(std::min<std::size_t>(size, 1 << 30)),
-                       0);
+  const int n =
+      ::send(SocketOf(fd_), data, static_cast<int>(std::min<std::size_t>(size, 1 << 30)), 0);
   if (n == SOCKET_ERROR) return ::WSAGetLastError() == WSAEWOULDBLOCK ? kWouldBlock : -1;
   return n;
 }
@@ -374,7 +377,8 @@ std::string TcpTransport::LocalAddress() const {
   if (fd_ < 0) return kNoAddress;
   sockaddr_storage address{};
   socklen_t size = sizeof address;
-  if (::getsockname(SocketOf(fd_), reinterpret_cast<sockaddr*>(&address), &size) != 0) return kNoAddress;
+  if (::getsockname(SocketOf(fd_), reinterpret_cast<sockaddr*>(&address), &size) != 0)
+    return kNoAddress;
   const std::string text = NumericAddress(address, size);
   return text.empty() ? kNoAddress : text;
 }
@@ -388,6 +392,18 @@ std::string TcpTransport::RemoteAddress() const {
 }
 
 }  // namespace
+
+int WaitForSocket(int fd, short events, int time_out_ms, const std::atomic<bool>& stop,
+                  short* revents) {
+  const auto deadline = SteadyClock::now() + std::chrono::milliseconds(time_out_ms);
+  for (;;) {
+    const int slice =
+        time_out_ms < 0 ? kWaitSliceMs : std::min(kWaitSliceMs, MillisecondsLeft(deadline));
+    const int ready = SelectFor(SocketOf(fd), events, slice, revents);
+    if (ready != 0 || stop) return ready;
+    if (time_out_ms >= 0 && MillisecondsLeft(deadline) == 0) return 0;
+  }
+}
 
 bool StartWinsock() {
   // Once per process; Winsock stays up until the process ends.

@@ -9,6 +9,7 @@
 #include "platform/transport.h"
 #include "support/host_dir.h"
 #include "support/loopback_peer.h"
+#include "support/skip_without_tls.h"
 #include "support/test_certificates.h"
 
 namespace postil {
@@ -42,6 +43,10 @@ void AwaitFlag(const std::atomic<bool>& flag) {
 
 class TlsTransport : public ::testing::Test {
  protected:
+  void SetUp() override {
+    POSTIL_SKIP_WITHOUT_TLS();
+    pki_ = test::MakeTestPki(dir_.path());
+  }
   TlsServerSettings ServerOf(const test::TestPki& pki) const {
     return {pki.certificate_file, pki.key_file};
   }
@@ -54,7 +59,7 @@ class TlsTransport : public ::testing::Test {
   }
 
   test::HostDir dir_;
-  test::TestPki pki_ = test::MakeTestPki(dir_.path());
+  test::TestPki pki_;
 };
 
 TEST_F(TlsTransport, TrustedServerCarriesBytesBothWaysExactly) {

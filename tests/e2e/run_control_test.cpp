@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/build_system.h"
 #include "support/fake_smtp_server.h"
 #include "support/host_dir.h"
 
@@ -16,10 +17,12 @@ using test::HostDir;
 using test::LogLines;
 using test::RunPostilIn;
 
+// The last line names the build it comes from, right-aligned in 79 columns.
+const std::string kBuildLine(platform::BuildBannerText());
 const std::string kBanner =
     "POSTIL/Win32 v1.99g - Internet mail module\n"
     "Pop3/Smtp-Client for Quorvex v3.3x\n" +
-    std::string(61, ' ') + "POSIX build, C++20\n";
+    std::string(79 - kBuildLine.size(), ' ') + kBuildLine + "\n";
 
 const std::string kUsage =
     " \n"

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "e2e/log_lines.h"
+#include "platform/build_system.h"
 #include "support/fake_pop3_server.h"
 #include "support/fake_smtp_server.h"
 #include "support/host_dir.h"
@@ -21,10 +22,12 @@ using test::LoggedInOrder;
 using test::LogLines;
 using test::RunPostilIn;
 
+// The last line names the build it comes from, right-aligned in 79 columns.
+const std::string kBuildLine(platform::BuildBannerText());
 const std::string kBanner =
     "POSTIL/Win32 v1.99g - Internet mail module\n"
     "Pop3/Smtp-Client for Quorvex v3.3x\n" +
-    std::string(61, ' ') + "POSIX build, C++20\n";
+    std::string(79 - kBuildLine.size(), ' ') + kBuildLine + "\n";
 
 const std::string kUsageAndOptions =
     " \n"
@@ -66,8 +69,11 @@ TEST(CommandLine, HelpAndVersionTouchNoFile) {
   Standalone run;
   test::RunResult result = run.Run({"--version"});
   EXPECT_EQ(result.exit_code, 0);
+  // The build's system, then its TLS library when it has one.
+  const std::string tls = TlsLibraryVersion().empty() ? "" : ", OpenSSL [^\n]+";
   EXPECT_TRUE(std::regex_match(result.console,
-                               std::regex("POSTIL v1\\.99g\nBuild: Linux, OpenSSL [^\n]+\n")))
+                               std::regex("POSTIL v1\\.99g\nBuild: " +
+                                          std::string(platform::BuildSystemName()) + tls + "\n")))
       << result.console;
   EXPECT_TRUE(run.dir.List().empty());
   EXPECT_TRUE(run.runtime.List().empty());

@@ -12,6 +12,7 @@
 
 #include "e2e/pop3_fixture.h"
 #include "e2e/smtp_fixture.h"
+#include "support/skip_without_tls.h"
 #include "support/test_certificates.h"
 #include "text/text_helpers.h"
 
@@ -61,6 +62,7 @@ std::string Pop3CauseLine(const Pop3Run& run, std::string_view cause) {
 }
 
 TEST(Pop3Tls, EveryModeFetchesTheSameBytesAndLogsInOnlyWhenSecured) {
+  POSTIL_SKIP_WITHOUT_TLS();
   const Certificates certificates;
   const struct {
     Mode mode;
@@ -95,6 +97,7 @@ TEST(Pop3Tls, EveryModeFetchesTheSameBytesAndLogsInOnlyWhenSecured) {
 }
 
 TEST(Pop3Tls, TheCertificateIsCheckedBeforeAnyCommand) {
+  POSTIL_SKIP_WITHOUT_TLS();
   const Certificates trusted;
   const Certificates other;
   const Certificates expired({{"localhost", "127.0.0.1"}, -30, -1});
@@ -141,6 +144,7 @@ TEST(Pop3Tls, TheCertificateIsCheckedBeforeAnyCommand) {
 }
 
 TEST(Pop3Tls, NoLoginWithoutStls) {
+  POSTIL_SKIP_WITHOUT_TLS();
   const Certificates certificates;
   const struct {
     const char* name;
@@ -167,6 +171,7 @@ TEST(Pop3Tls, NoLoginWithoutStls) {
 }
 
 TEST(Pop3Tls, ACutHandshakeOrStreamLosesNothing) {
+  POSTIL_SKIP_WITHOUT_TLS();
   const Certificates certificates;
   {
     FakePop3Server::Options options = Pop3Options(certificates, Mode::kImplicit);
@@ -249,6 +254,7 @@ FakeSmtpServer::Options SmtpOptions(const Certificates& certificates, Mode mode)
 }
 
 TEST(SmtpTls, EveryModeSendsTheSameBytesAndAuthenticatesOnlyWhenSecured) {
+  POSTIL_SKIP_WITHOUT_TLS();
   const Certificates certificates;
   const struct {
     Mode mode;
@@ -282,6 +288,7 @@ TEST(SmtpTls, EveryModeSendsTheSameBytesAndAuthenticatesOnlyWhenSecured) {
 }
 
 TEST(SmtpTls, NothingIsSentWithoutStartTls) {
+  POSTIL_SKIP_WITHOUT_TLS();
   const Certificates certificates;
   SmtpRun run(SmtpOptions(certificates, Mode::kPlain));
   run.ConfigureBox({"SmtpUser=user", "SmtpPass=secret", "SmtpTls=starttls",
