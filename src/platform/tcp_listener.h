@@ -4,6 +4,7 @@
 #pragma once
 
 #include <atomic>
+#include <cstdint>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -32,7 +33,7 @@ class TcpListener {
   void Close();
 
  private:
-  int fd_ = -1;  // written only by the owner, under mutex_
+  std::intptr_t socket_ = -1;  // none: -1; written only by the owner, under mutex_
   int port_ = 0;
   std::mutex mutex_;
   std::atomic<bool> shut_down_{false};
