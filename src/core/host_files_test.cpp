@@ -39,8 +39,10 @@ TEST_F(HostFilesTest, DetectHostRelease) {
   EXPECT_EQ(DetectHostRelease(state_), 0);
   dir_.WriteHostExe(false);
   EXPECT_EQ(DetectHostRelease(state_), 0);
-  dir_.Write("qv.exe", "abQV2");  // matched without regard to case of the name
+  // Found whatever the case of the name (on a file system that tells them
+  // apart, the upper-case file goes first).
   std::filesystem::remove(dir_.PathOf("QV.EXE"));
+  dir_.Write("qv.exe", "abQV2");
   EXPECT_EQ(DetectHostRelease(state_), 3);
   // The marker must lie within the first 128,000 bytes.
   dir_.Write("qv.exe", std::string(127997, 'x') + "QV2");
