@@ -6,6 +6,8 @@
 #include <cctype>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
+#include <vector>
 
 #include "platform/files.h"
 #include "platform/wide_text_win32.h"
@@ -142,7 +144,62 @@ bool MoveIntoPlace(const std::string& from, const std::string& to) {
                        MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
 }
 
+// Renames the open file `file` to `to` with POSIX semantics: a file at `to`
+// that someone still reads (opened sharing deletion, as every reader here
+// opens it) loses its name at once and is read on by its reader, as on
+// POSIX. The plain rename refuses to replace a file that is open.
+bool RenameOverOpenFile(HANDLE file, const std::string& to) {
+  // FileRenameInfoEx, not named by every header set.
+  constexpr auto kRenameInfoEx = static_cast<FILE_INFO_BY_HANDLE_CLASS>(22);
+  // The system takes the new name as a full path in its own (NT) form.
+  const std::wstring relative = WideText(to);
+  std::wstring name(MAX_PATH, L'\0');
+  DWORD length = ::GetFullPathNameW(relative.c_str(), static_cast<DWORD>(name.size()),
+                                    name.data(), nullptr);
+  if (length >= name.size()) {
+    name.resize(length);
+    length = ::GetFullPathNameW(relative.c_str(), length, name.data(), nullptr);
+  }
+  if (length == 0 || length >= name.size()) return false;
+  name.resize(length);
+  std::replace(name.begin(), name.end(), L'/', L'\\');
+  name.insert(0, L"\\??\\");
+  const std::size_t size = sizeof(FILE_RENAME_INFO) + name.size() * sizeof(wchar_t);
+  std::vector<unsigned char> buffer(size, 0);
+  auto* info = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
+  info->Flags = FILE_RENAME_FLAG_REPLACE_IF_EXISTS | FILE_RENAME_FLAG_POSIX_SEMANTICS;
+  info->FileNameLength = static_cast<DWORD>(name.size() * sizeof(wchar_t));
+  std::memcpy(info->FileName, name.c_str(), info->FileNameLength);
+  return ::SetFileInformationByHandle(file, kRenameInfoEx, info, static_cast<DWORD>(size)) != 0;
+}
+
 void Remove(const std::string& native) { ::DeleteFileW(WideText(native).c_str()); }
+
+// Where neither rename may replace a file that is open (older systems, and
+// Wine), the open file is first renamed aside (its reader reads on) and
+// removed once its reader closes it. Between the two renames the final name
+// is missing for a moment; both files stay whole on the disk.
+bool MoveAsideIntoPlace(const std::string& from, const std::string& to) {
+  const std::string aside = from + ".old";
+  if (!::MoveFileExW(WideText(to).c_str(), WideText(aside).c_str(),
+                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    return false;
+  }
+  if (!MoveIntoPlace(from, to)) {
+    ::MoveFileExW(WideText(aside).c_str(), WideText(to).c_str(), MOVEFILE_WRITE_THROUGH);
+    return false;
+  }
+  Remove(aside);
+  return true;
+}
+
+// Puts the open file `file`, at `from`, under the name `to`, replacing a
+// file there even while someone reads it.
+bool ReplaceIntoPlace(HANDLE file, const std::string& from, const std::string& to) {
+  if (MoveIntoPlace(from, to)) return true;
+  if (::GetLastError() != ERROR_ACCESS_DENIED) return false;
+  return RenameOverOpenFile(file, to) || MoveAsideIntoPlace(from, to);
+}
 
 }  // namespace
 
@@ -444,7 +501,7 @@ bool DurableFile::Rename(std::string* err) {
   // Each file reaches the disk before it gets its name; the directory entry
   // is written through by the rename itself.
   if (!Flush() || !::FlushFileBuffers(HandleOf(fd_)) ||
-      !MoveIntoPlace(temp_path_, final_path_)) {
+      !ReplaceIntoPlace(HandleOf(fd_), temp_path_, final_path_)) {
     SetError(err, final_path_);
     Discard();
     return false;

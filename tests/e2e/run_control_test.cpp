@@ -9,6 +9,7 @@
 #include "platform/build_system.h"
 #include "support/fake_smtp_server.h"
 #include "support/host_dir.h"
+#include "support/test_system.h"
 
 namespace postil {
 namespace {
@@ -137,10 +138,11 @@ TEST(RunControl, HeaderDateForms) {
 TEST(RunControl, LogDirectoryFromTheHostConfiguration) {
   HostDir dir;
   dir.MakeDir("QV/LOG");
-  dir.WriteHostConfig("Name=Point\r\nLogDir=C:\\qv\\log\\\r\n");
+  const test::DrivePath drive = test::DrivePathOf(dir.path());
+  dir.WriteHostConfig("Name=Point\r\nLogDir=" + drive.prefix + "qv\\log\\\r\n");
   dir.WriteNoConnectionMarker();
   dir.Write("POSTIL.CFG", "");
-  test::RunResult run = RunPostilIn(dir, {"POSTIL.CFG"}, {{"POSTIL_DRIVE_C", dir.path()}});
+  test::RunResult run = RunPostilIn(dir, {"POSTIL.CFG"}, drive.env);
   EXPECT_EQ(run.exit_code, 0);
   EXPECT_FALSE(dir.Exists("QUIL.LOG"));
   std::string own = dir.Read("QV/LOG/QUIL.LOG");
@@ -151,30 +153,34 @@ TEST(RunControl, LogDirectoryFromTheHostConfiguration) {
 
 TEST(RunControl, UnwritableLogDirectoryRunsWithoutALog) {
   HostDir dir;
-  dir.WriteHostConfig("LogDir=C:\\missing\\\r\n");
+  const test::DrivePath drive = test::DrivePathOf(dir.path());
+  dir.WriteHostConfig("LogDir=" + drive.prefix + "missing\\\r\n");
   dir.Write("POSTIL.CFG", "$Pop3Server=\r\n");
-  test::RunResult run = RunPostilIn(dir, {"POSTIL.CFG"}, {{"POSTIL_DRIVE_C", dir.path()}});
+  test::RunResult run = RunPostilIn(dir, {"POSTIL.CFG"}, drive.env);
   EXPECT_EQ(run.exit_code, 0);
-  EXPECT_EQ(
-      run.console,
-      kBanner +
-          "Error: cannot write to logfile C:\\missing\\QV-PPP.LOG: No such file or directory\n"
-          "Error: cannot write to logfile C:\\missing\\QUIL.LOG: No such file or directory\n");
+  const std::string cause = ": " + test::SystemErrorText(test::SystemError::kPathNotFound) + "\n";
+  EXPECT_EQ(run.console,
+            kBanner + "Error: cannot write to logfile " + drive.prefix + "missing\\QV-PPP.LOG" +
+                cause + "Error: cannot write to logfile " + drive.prefix + "missing\\QUIL.LOG" +
+                cause);
   EXPECT_FALSE(dir.Exists("QUIL.LOG"));
 }
 
 // A log on a full disk is said once, however many lines fail after it; the
 // host log is still written.
 TEST(RunControl, FullDiskUnderTheLogIsSaidOnce) {
+  const std::string full_device = test::FullDevicePath();
+  if (full_device.empty()) GTEST_SKIP() << "no device that is always full";
   HostDir dir;
   dir.MakeDir("LOG");
-  std::filesystem::create_symlink("/dev/full", dir.PathOf("LOG/QUIL.LOG"));
+  std::filesystem::create_symlink(full_device, dir.PathOf("LOG/QUIL.LOG"));
   dir.WriteHostConfig("LogDir=LOG/\r\n");
   dir.Write("POSTIL.CFG", "$Pop3Server=\r\n");
   test::RunResult run = RunPostilIn(dir, {"POSTIL.CFG"});
   EXPECT_EQ(run.exit_code, 0);
   EXPECT_EQ(run.console,
-            kBanner + "Error: cannot write to logfile LOG/QUIL.LOG: No space left on device\n");
+            kBanner + "Error: cannot write to logfile LOG/QUIL.LOG: " +
+                test::SystemErrorText(test::SystemError::kDiskFull) + "\n");
   EXPECT_EQ(LogLines(dir.Read("LOG/QV-PPP.LOG")),
             (std::vector<std::string>{
                 kHeader,
@@ -190,16 +196,20 @@ TEST(RunControl, HostLogWheneverTheHostConfigurationExists) {
   const std::pair<std::string, std::string> cases[] = {
       {"Name=Point\r\n", ""},
       {"LogDir=\r\nName=Point\r\n", ""},
-      {"\xEF\xBB\xBFLogDir=C:\\qv\\log\\\r\n", "QV/LOG/"},
+      {"\xEF\xBB\xBFLogDir=<drive>qv\\log\\\r\n", "QV/LOG/"},
   };
-  for (const auto& [host_config, log_dir] : cases) {
+  for (auto [host_config, log_dir] : cases) {
     SCOPED_TRACE(host_config);
     HostDir dir;
+    const test::DrivePath drive = test::DrivePathOf(dir.path());
+    if (const std::size_t at = host_config.find("<drive>"); at != std::string::npos) {
+      host_config.replace(at, 7, drive.prefix);
+    }
     dir.MakeDir("QV/LOG");
     dir.WriteHostConfig(host_config);
     dir.WriteNoConnectionMarker();
     dir.Write("POSTIL.CFG", "");
-    test::RunResult run = RunPostilIn(dir, {"POSTIL.CFG"}, {{"POSTIL_DRIVE_C", dir.path()}});
+    test::RunResult run = RunPostilIn(dir, {"POSTIL.CFG"}, drive.env);
     EXPECT_EQ(run.console, kBanner);
     std::string own = dir.Read(log_dir + "QUIL.LOG");
     EXPECT_EQ(LogLines(own),

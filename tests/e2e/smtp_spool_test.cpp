@@ -172,7 +172,7 @@ TEST(BatchedSpoolFile, SendsEveryMessageOfTheFile) {
     EXPECT_EQ(messages[1].accepted, !refuse_second);
     // A refused later message keeps the whole file: nothing is lost.
     EXPECT_EQ(run.Kept("M0001.OUT"), refuse_second);
-    EXPECT_EQ(result.exit_code, refuse_second ? 2 : 0);
+    EXPECT_EQ(result.exit_code, refuse_second ? 2 : 0) << result.log;
   }
 }
 
