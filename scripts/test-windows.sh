@@ -5,6 +5,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
+scripts/setup-windows.sh
 jobs=${POSTIL_JOBS:-2}
 export WINEDEBUG=${WINEDEBUG:--all}
 export WINEPREFIX=${WINEPREFIX:-$PWD/build-win64/wineprefix}
@@ -17,10 +18,17 @@ for arch in x86_64 i686; do
     -DPOSTIL_BENCH=OFF >/dev/null
 done
 
-# The prefix is made once before the first test: its set-up takes longer
-# than a test's discovery may.
-mkdir -p build-win64
-[ -d "$WINEPREFIX" ] || "$wine64" wineboot --init >/dev/null 2>&1 || true
+# The wineserver and Wine's own services, when a test (or a test listing
+# during the build) starts them, keep that program's output open until the
+# last Wine process ends, so ctest would call the test timed out. Started
+# here and kept until the script ends, they serve every test instead. The
+# prefix is made once, before the first test: its set-up takes longer than
+# a test's discovery may.
+mkdir -p "$WINEPREFIX"
+wineserver=$(command -v wineserver || echo /usr/lib/wine/wineserver)
+"$wineserver" -p </dev/null >/dev/null 2>&1
+trap '"$wineserver" -k >/dev/null 2>&1 || true' EXIT
+"$wine64" wineboot --init </dev/null >/dev/null 2>&1 || true
 
 cmake --build build-win32 --target postil -j "$jobs"
 cmake --build build-win64 -j "$jobs"
@@ -32,11 +40,4 @@ else
   echo "i686: built only (this Wine runs no 32-bit programs)"
 fi
 
-# The wineserver and Wine's own services, when a test starts them, keep
-# that test's output open until the last Wine process of the run ends, so
-# ctest would call the test timed out. Started here, kept 10 s after their
-# last program, they serve every test instead.
-wineserver=$(command -v wineserver || echo /usr/lib/wine/wineserver)
-"$wineserver" -p10 </dev/null >/dev/null 2>&1
-"$wine64" wineboot </dev/null >/dev/null 2>&1 || true
 ctest --test-dir build-win64 -j "$jobs" --output-on-failure "$@"

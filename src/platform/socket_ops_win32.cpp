@@ -263,6 +263,9 @@ SocketHandle OpenListeningSocket(const SocketEndpoint& endpoint, int* port, std:
 SocketHandle AcceptSocket(SocketHandle listener) {
   const SOCKET socket = ::accept(Sock(listener), nullptr, nullptr);
   if (socket == INVALID_SOCKET) return kNoSocket;
+  // Not handed to the programs this process starts, which would hold the
+  // connection open after we close it.
+  ::SetHandleInformation(reinterpret_cast<HANDLE>(socket), HANDLE_FLAG_INHERIT, 0);
   SetTransportOptions(socket);
   return static_cast<SocketHandle>(socket);
 }

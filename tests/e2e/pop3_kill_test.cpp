@@ -77,7 +77,7 @@ TEST(Pop3Kill, NoTruncatedFileAndNoLostMessage) {
   EXPECT_GE(kills_in_fetch, 1);
   // A run left alone collects the rest and cleans up after the killed ones.
   run.Run();
-  EXPECT_EQ(run.result.exit_code, 0);
+  EXPECT_EQ(run.result.exit_code, 0) << run.result.log;
   EXPECT_TRUE(run.server.Mailbox().empty());
   std::set<std::string> in_spool;
   for (const std::string& name : run.SpoolNames()) {

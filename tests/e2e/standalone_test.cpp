@@ -70,7 +70,7 @@ TEST(CommandLine, HelpAndVersionTouchNoFile) {
   test::RunResult result = run.Run({"--version"});
   EXPECT_EQ(result.exit_code, 0);
   // The build's system, then its TLS library when it has one.
-  const std::string tls = TlsLibraryVersion().empty() ? "" : ", OpenSSL [^\n]+";
+  const std::string tls = TlsLibraryVersion().empty() ? "" : ", (OpenSSL|Schannel) [^\n]+";
   EXPECT_TRUE(std::regex_match(result.console,
                                std::regex("POSTIL v1\\.99g\nBuild: " +
                                           std::string(platform::BuildSystemName()) + tls + "\n")))

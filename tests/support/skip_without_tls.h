@@ -1,15 +1,14 @@
-// Skips the calling test, or every test of a fixture from its SetUp(), in a
-// build that has no TLS library: there is nothing to make the certificates
-// with, and nothing that could use them. Any thread that runs a test.
+// Skips the calling test, or every test of a fixture from its SetUp(), where
+// the tests' own TLS servers cannot run. Any thread that runs a test.
 #pragma once
 
 #include <gtest/gtest.h>
 
-#include "platform/transport.h"
+#include "support/tls_server_missing.h"
 
-#define POSTIL_SKIP_WITHOUT_TLS()                \
-  do {                                           \
-    if (::postil::TlsLibraryVersion().empty()) { \
-      GTEST_SKIP() << "no TLS in this build";    \
-    }                                            \
+#define POSTIL_SKIP_WITHOUT_TLS()                                                           \
+  do {                                                                                      \
+    if (const std::string missing = ::postil::test::TlsServerMissing(); !missing.empty()) { \
+      GTEST_SKIP() << missing;                                                              \
+    }                                                                                       \
   } while (false)
