@@ -5,6 +5,8 @@
 # runs postil over STARTTLS on both sides (its status panel shows when this
 # runs in a terminal) and prints what happened.
 # Usage: scripts/demo.sh [--keep]   (--keep leaves the host directory for a look)
+# POSTIL_DEMO_PROGRAM runs another build of postil instead, for example
+# "wine64 build-win64/postil.exe" (an absolute path, or one from here).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
@@ -83,7 +85,9 @@ EOF
 
 echo "Running: postil QV.BFG   (in $host)"
 set +e
-(cd "$host" && "$root/build/postil" QV.BFG)
+read -ra program <<<"${POSTIL_DEMO_PROGRAM:-$root/build/postil}"
+[[ ${program[-1]} == /* ]] || program[-1]=$root/${program[-1]}
+(cd "$host" && "${program[@]}" QV.BFG)
 code=$?
 set -e
 [ -t 1 ] && sleep 0.2

@@ -12,7 +12,7 @@
 #include "support/host_dir.h"
 #include "support/memory_transport.h"
 #include "support/test_certificates.h"
-#include "support/tls_server_missing.h"
+#include "support/test_system.h"
 
 namespace postil {
 namespace {

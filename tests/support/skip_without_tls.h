@@ -4,7 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include "support/tls_server_missing.h"
+#include "support/test_system.h"
 
 #define POSTIL_SKIP_WITHOUT_TLS()                                                           \
   do {                                                                                      \

@@ -31,6 +31,15 @@ DrivePath DrivePathOf(const std::string& dir);
 // disk; empty where the system has none.
 std::string FullDevicePath();
 
+// Why this system cannot serve TLS to the tests' own servers; empty when it
+// can.
+std::string TlsServerMissing();
+
+// Why a program killed here may leave its connections open for a while, so
+// that the server it talked to stays busy; empty where a kill closes them at
+// once.
+std::string KilledConnectionsLinger();
+
 // True where a kill's sound is played through a program found on the PATH
 // (which a test can stand in for); false where the system plays it itself.
 bool SoundPlayerIsAProgram();

@@ -21,4 +21,9 @@ std::string FullDevicePath() { return "/dev/full"; }
 
 bool SoundPlayerIsAProgram() { return true; }
 
+// OpenSSL serves both ends of a handshake.
+std::string TlsServerMissing() { return {}; }
+
+std::string KilledConnectionsLinger() { return {}; }
+
 }  // namespace postil::test
