@@ -1,7 +1,8 @@
 // The console as the screen helpers see it: a block of rows x columns
 // character cells read and written whole, the cursor, the window title and
-// the keys. Implemented by the terminal (terminal_console.h) and in memory
-// for tests (memory_console.h). Used by one thread at a time.
+// the keys. Implemented by the terminal (terminal_console.h), by a system
+// console of cells (native_console.h) and in memory for tests
+// (memory_console.h). Used by one thread at a time.
 #pragma once
 
 #include <cstdint>

@@ -6,11 +6,13 @@
 #include <string>
 #include <system_error>
 
+#include "console/native_console.h"
 #include "console/status_panel.h"
 #include "console/terminal_console.h"
 #include "core/host_files.h"
 #include "core/run_state.h"
 #include "platform/clock.h"
+#include "platform/console_cells.h"
 #include "platform/terminal.h"
 
 namespace postil {
@@ -37,11 +39,20 @@ void Attempt(int* failure, Step step) {
   }
 }
 
+// The process's console: its cells when the system has a cell console on
+// standard output, else the terminal (which draws nothing when output is
+// redirected).
+std::unique_ptr<ConsoleDevice> OpenProcessConsole() {
+  if (std::unique_ptr<platform::CellConsole> cells = platform::OpenProcessCellConsole()) {
+    return std::make_unique<NativeConsole>(std::move(cells));
+  }
+  return std::make_unique<TerminalConsole>(platform::OpenProcessTerminal(),
+                                           ProcessTerminalTraits());
+}
+
 }  // namespace
 
-ConsoleSession::ConsoleSession(RunState& state)
-    : ConsoleSession(state, std::make_unique<TerminalConsole>(platform::OpenProcessTerminal(),
-                                                          ProcessTerminalTraits())) {}
+ConsoleSession::ConsoleSession(RunState& state) : ConsoleSession(state, OpenProcessConsole()) {}
 
 ConsoleSession::ConsoleSession(RunState& state, std::unique_ptr<ConsoleDevice> device)
     : state_(state), device_(std::move(device)), screen_(*device_) {}

@@ -18,7 +18,7 @@ struct RunState;
 
 class ConsoleSession {
  public:
-  // On the process's terminal.
+  // On the process's console (a cell console, else the terminal).
   explicit ConsoleSession(RunState& state);
   // On the given console (tests, benchmarks).
   ConsoleSession(RunState& state, std::unique_ptr<ConsoleDevice> device);
