@@ -2,27 +2,26 @@
 // IPv6, and the reason a connection failed. No test asks a name server.
 #include "platform/transport.h"
 
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <set>
+#include <string>
 #include <thread>
+#include <vector>
 
 #include "platform/tcp_listener.h"
 #include "support/loopback_peer.h"
+#include "support/silent_port.h"
 
 namespace postil {
 namespace {
 
 using SteadyClock = std::chrono::steady_clock;
 using test::LoopbackPeer;
+using test::SilentPort;
 
 constexpr int kLimitMs = 10000;  // any single step of a test on a loaded machine
 
@@ -48,47 +47,8 @@ bool HasIpv6Loopback() {
   return listener.Listen(0, &err, "::1");
 }
 
-// A 127.0.0.1 port that never answers a connect: its listener's accept
-// queue is full, so the kernel drops every further SYN unanswered.
-class SilentPort {
- public:
-  SilentPort() {
-    listener_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t size = sizeof address;
-    if (::bind(listener_, reinterpret_cast<sockaddr*>(&address), size) != 0 ||
-        ::listen(listener_, 0) != 0 ||
-        ::getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &size) != 0) {
-      return;
-    }
-    // Fill the queue until one more connect stays unanswered (a few suffice).
-    for (int i = 0; i < 4 && port_ == 0; ++i) {
-      const int filler = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-      fillers_.push_back(filler);
-      // Non-blocking: it completes (or stays pending) in the background.
-      (void)::connect(filler, reinterpret_cast<sockaddr*>(&address), size);
-      pollfd entry{filler, POLLOUT, 0};
-      if (::poll(&entry, 1, 200) == 0) port_ = ntohs(address.sin_port);
-    }
-  }
-  ~SilentPort() {
-    for (const int fd : fillers_) ::close(fd);
-    ::close(listener_);
-  }
-  // 0 when this machine answers every connect after all.
-  int port() const { return port_; }
-
- private:
-  int listener_ = -1;
-  std::vector<int> fillers_;
-  int port_ = 0;
-};
-
 TEST(Transport, ConnectSaysWhyItFailed) {
   SilentPort silent;
-  if (silent.port() == 0) GTEST_SKIP() << "this machine answers connects to a full queue";
   struct Case {
     const char* what;
     HostResolver resolver;
@@ -102,7 +62,7 @@ TEST(Transport, ConnectSaysWhyItFailed) {
     *err = "no such host: " + std::string(host);
     return std::vector<std::string>{};
   };
-  const Case cases[] = {
+  std::vector<Case> cases = {
       {"port 0", SystemResolve, "127.0.0.1", 0, kLimitMs, ConnectFailure::kNetwork,
        "port out of range"},
       {"port 65536", SystemResolve, "127.0.0.1", 65536, kLimitMs, ConnectFailure::kNetwork,
@@ -111,11 +71,13 @@ TEST(Transport, ConnectSaysWhyItFailed) {
        "no such host: pop.example"},
       {"nobody listens", SystemResolve, "127.0.0.1", ClosedPort(), kLimitMs,
        ConnectFailure::kRefused, ""},
-      {"nobody answers", SystemResolve, "127.0.0.1", silent.port(), 300, ConnectFailure::kTimedOut,
-       ""},
       {"resolver gives a name", Fixed({"pop.example"}), "pop.example", 110, kLimitMs,
        ConnectFailure::kNetwork, nullptr},
   };
+  if (silent.port() != 0) {
+    cases.push_back({"nobody answers", SystemResolve, "127.0.0.1", silent.port(), 300,
+                     ConnectFailure::kTimedOut, ""});
+  }
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     auto client = MakeTcpTransport(c.resolver);
@@ -132,6 +94,7 @@ TEST(Transport, ConnectSaysWhyItFailed) {
     EXPECT_FALSE(client->IsConnected());
     EXPECT_EQ(client->Handle(), 0);
   }
+  if (silent.port() == 0) GTEST_SKIP() << "this machine answers connects to a full queue";
 }
 
 TEST(Transport, TriesEveryAddressInTurn) {
