@@ -108,20 +108,6 @@ bool SyncDirectoryOf(const std::string& path) {
   return ok;
 }
 
-std::string_view BaseName(std::string_view path) {
-  std::size_t separator = path.find_last_of("\\/");
-  return separator == std::string_view::npos ? path : path.substr(separator + 1);
-}
-
-// The native directory of a host path, ending in "/", or "" for a bare name.
-std::string NativeDirectoryOf(std::string_view path) {
-  std::size_t separator = path.find_last_of("\\/");
-  if (separator == std::string_view::npos) return {};
-  std::string dir = NativePath(path.substr(0, separator + 1));
-  if (dir.back() != '/') dir += '/';
-  return dir;
-}
-
 void SetError(std::string* err, std::string_view what) {
   if (err != nullptr) *err = std::string(what) + ": " + LastErrorText();
 }
@@ -292,53 +278,6 @@ bool AppendFile::Append(std::string_view bytes) {
   return handle_.IsOpen() && WriteAll(handle_.get(), bytes);
 }
 
-DurableFile::~DurableFile() { Discard(); }
-
-DurableFile::DurableFile(DurableFile&& other) noexcept
-    : fd_(other.fd_),
-      failed_(other.failed_),
-      final_path_(std::move(other.final_path_)),
-      temp_path_(std::move(other.temp_path_)),
-      buffer_(std::move(other.buffer_)) {
-  other.fd_ = -1;
-}
-
-DurableFile& DurableFile::operator=(DurableFile&& other) noexcept {
-  if (this != &other) {
-    Discard();
-    fd_ = other.fd_;
-    failed_ = other.failed_;
-    final_path_ = std::move(other.final_path_);
-    temp_path_ = std::move(other.temp_path_);
-    buffer_ = std::move(other.buffer_);
-    other.fd_ = -1;
-  }
-  return *this;
-}
-
-bool DurableFile::Create(std::string_view final_path, std::string_view temp_path,
-                         std::string* err) {
-  // A file that exists under another letter case is replaced under its own
-  // spelling, so no second file of that name appears beside it.
-  std::string final_native = NativePath(final_path);
-  std::size_t slash = final_native.rfind('/');
-  std::string dir = slash == std::string::npos ? std::string() : final_native.substr(0, slash + 1);
-  std::string temp_native = dir + std::string(BaseName(temp_path));
-  if (Open(final_native, temp_native, err)) return true;
-  // A temporary file left by a run that died would block every later save;
-  // one that another run is still writing is left to it.
-  return RemoveAbandonedFile(temp_native) &&
-         Open(std::move(final_native), std::move(temp_native), err);
-}
-
-CreateResult DurableFile::CreateNew(std::string_view final_path, std::string_view temp_path,
-                                    std::string* err) {
-  // Resolve the directory once and keep the names as given: a
-  // case-insensitive search of a directory of thousands of spool files for
-  // names that do not exist costs more than the write itself.
-  return CreateIn(NativeDirectoryOf(final_path), BaseName(final_path), BaseName(temp_path), err);
-}
-
 CreateResult DurableFile::CreateIn(const std::string& native_dir, std::string_view name,
                                    std::string_view temp_name, std::string* err) {
   std::string final_native = native_dir + std::string(name);
@@ -377,16 +316,6 @@ bool DurableFile::Open(std::string final_path, std::string temp_path, std::strin
   failed_ = false;
   final_path_ = std::move(final_path);
   temp_path_ = std::move(temp_path);
-  return true;
-}
-
-bool DurableFile::Write(std::string_view bytes) {
-  // Writes are gathered so that a message copied line by line costs one
-  // system call per 64 KiB, not one per line.
-  constexpr std::size_t kFlushAt = 64 * 1024;
-  if (failed_ || fd_ < 0) return false;
-  buffer_.append(bytes);
-  if (buffer_.size() >= kFlushAt) return Flush();
   return true;
 }
 

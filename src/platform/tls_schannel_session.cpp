@@ -8,7 +8,7 @@
 namespace postil::platform {
 namespace {
 
-// Record types: change cipher spec, alert, handshake, application data.
+// TLS record content types run from 20 (ChangeCipherSpec) to 23 (application data).
 constexpr unsigned char kFirstRecordType = 20;
 constexpr unsigned char kAlertRecord = 21;
 constexpr unsigned char kLastRecordType = 23;
