@@ -2,10 +2,10 @@
 #include <openssl/ssl.h>
 #include <openssl/x509v3.h>
 
-#include <cctype>
 #include <memory>
 #include <string_view>
 
+#include "platform/tls_fingerprint.h"
 #include "platform/tls_layer.h"
 
 // OpenSSL reads and writes through a BIO of our own that calls the
@@ -100,23 +100,7 @@ std::string HexFingerprint(X509* certificate) {
   unsigned char digest[EVP_MAX_MD_SIZE];
   unsigned int length = 0;
   if (X509_digest(certificate, EVP_sha256(), digest, &length) != 1) return "";
-  static constexpr char kHex[] = "0123456789ABCDEF";
-  std::string text;
-  for (unsigned int i = 0; i < length; ++i) {
-    if (i > 0) text += ':';
-    text += kHex[digest[i] >> 4];
-    text += kHex[digest[i] & 0x0F];
-  }
-  return text;
-}
-
-// Upper-case hex digits only, so "ab:cd" and "ABCD" compare equal.
-std::string BareHex(std::string_view fingerprint) {
-  std::string bare;
-  for (const char c : fingerprint) {
-    if (c != ':') bare += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  }
-  return bare;
+  return FingerprintText(digest, length);
 }
 
 std::string SubjectText(X509* certificate) {
@@ -139,7 +123,7 @@ bool IsIpAddress(const std::string& text) {
 class OpenSslSession final : public TlsSession {
  public:
   OpenSslSession(SslPtr ssl, std::string_view fingerprint)
-      : ssl_(std::move(ssl)), fingerprint_(BareHex(fingerprint)) {}
+      : ssl_(std::move(ssl)), fingerprint_(BareFingerprint(fingerprint)) {}
 
   bool Handshake(TlsWait* wait, ConnectError* err) override;
   TlsSessionInfo Info() const override;
@@ -205,7 +189,7 @@ bool OpenSslSession::FingerprintMatches(ConnectError* err) const {
   if (fingerprint_.empty()) return true;
   X509* certificate = SSL_get0_peer_certificate(ssl_.get());
   const std::string found = certificate != nullptr ? HexFingerprint(certificate) : "";
-  if (!found.empty() && BareHex(found) == fingerprint_) return true;
+  if (!found.empty() && BareFingerprint(found) == fingerprint_) return true;
   if (err) *err = {ConnectFailure::kFingerprintMismatch, found};
   return false;
 }

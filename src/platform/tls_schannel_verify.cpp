@@ -7,9 +7,9 @@
 // After the Winsock headers, which must come before windows.h.
 #include <bcrypt.h>
 
-#include <cctype>
 #include <string_view>
 
+#include "platform/tls_fingerprint.h"
 #include "platform/tls_schannel_pki.h"
 #include "platform/wide_text_win32.h"
 
@@ -31,15 +31,6 @@ struct ChainFree {
   void operator()(const CERT_CHAIN_CONTEXT* chain) const { CertFreeCertificateChain(chain); }
 };
 using ChainPtr = std::unique_ptr<const CERT_CHAIN_CONTEXT, ChainFree>;
-
-// Upper-case hex digits only, so "ab:cd" and "ABCD" compare equal.
-std::string BareHex(std::string_view fingerprint) {
-  std::string bare;
-  for (const char c : fingerprint) {
-    if (c != ':') bare += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  }
-  return bare;
-}
 
 // Only the CA certificates of `path`, in a store of their own.
 StorePtr LoadCaStore(const std::string& path, ConnectError* err) {
@@ -255,14 +246,7 @@ std::string CertificateFingerprint(const CERT_CONTEXT* certificate) {
                                  certificate->cbCertEncoded, digest, sizeof digest) == 0;
   BCryptCloseAlgorithmProvider(sha256, 0);
   if (!hashed) return "";
-  static constexpr char kHex[] = "0123456789ABCDEF";
-  std::string text;
-  for (std::size_t i = 0; i < sizeof digest; ++i) {
-    if (i > 0) text += ':';
-    text += kHex[digest[i] >> 4];
-    text += kHex[digest[i] & 0x0F];
-  }
-  return text;
+  return FingerprintText(digest, sizeof digest);
 }
 
 std::string CertificateSubject(const CERT_CONTEXT* certificate) {
@@ -289,7 +273,7 @@ bool CheckServerCertificate(const CERT_CONTEXT* certificate, const TlsClientSett
                             ConnectError* err) {
   if (settings.fingerprint.empty()) return CheckChain(certificate, settings, err);
   const std::string found = CertificateFingerprint(certificate);
-  if (!found.empty() && BareHex(found) == BareHex(settings.fingerprint)) return true;
+  if (!found.empty() && BareFingerprint(found) == BareFingerprint(settings.fingerprint)) return true;
   *err = {ConnectFailure::kFingerprintMismatch, found};
   return false;
 }

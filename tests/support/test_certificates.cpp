@@ -10,6 +10,8 @@
 #include <memory>
 #include <stdexcept>
 
+#include "platform/tls_fingerprint.h"
+
 namespace postil::test {
 namespace {
 
@@ -129,14 +131,7 @@ std::string Fingerprint(X509* cert) {
   unsigned char digest[EVP_MAX_MD_SIZE];
   unsigned int length = 0;
   Check(X509_digest(cert, EVP_sha256(), digest, &length) == 1, "fingerprint");
-  static constexpr char kHex[] = "0123456789ABCDEF";
-  std::string text;
-  for (unsigned int i = 0; i < length; ++i) {
-    if (i > 0) text += ':';
-    text += kHex[digest[i] >> 4];
-    text += kHex[digest[i] & 0x0F];
-  }
-  return text;
+  return platform::FingerprintText(digest, length);
 }
 
 }  // namespace

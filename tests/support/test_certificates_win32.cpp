@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/tls_fingerprint.h"
 #include "support/test_certificates.h"
 
 namespace postil::test {
@@ -330,14 +331,7 @@ std::string Fingerprint(const Bytes& der) {
   Check(CryptHashCertificate2(BCRYPT_SHA256_ALGORITHM, 0, nullptr, der.data(),
                               static_cast<DWORD>(der.size()), digest, &size),
         "fingerprint");
-  static constexpr char kHex[] = "0123456789ABCDEF";
-  std::string text;
-  for (DWORD i = 0; i < size; ++i) {
-    if (i > 0) text += ':';
-    text += kHex[digest[i] >> 4];
-    text += kHex[digest[i] & 0x0F];
-  }
-  return text;
+  return platform::FingerprintText(digest, size);
 }
 
 }  // namespace
