@@ -3,6 +3,7 @@
 #include <cctype>
 #include <cstdio>
 #include <mutex>
+#include <vector>
 
 #include "core/run_state.h"
 #include "text/cp437_case.h"
@@ -130,22 +131,30 @@ SpoolSession::SpoolSession(RunState& state, std::string spool_dir, std::string e
 std::optional<SpoolFile> SpoolSession::Create() {
   std::lock_guard lock(state_.StateMutex);
   if (!numbers_) numbers_.emplace(spool_dir_, extension_, log_);
-  return CreateLowestFree(*numbers_, spool_dir_, extension_, log_,
-                          [this](const std::string& name, platform::DurableFile* file) {
-                            const std::string_view bare = BareName(name);
-                            return sync_.CreateNew(bare, SpoolTempName(bare), file, nullptr);
-                          });
+  std::optional<SpoolFile> file =
+      CreateLowestFree(*numbers_, spool_dir_, extension_, log_,
+                       [this](const std::string& name, platform::DurableFile* file) {
+                         const std::string_view bare = BareName(name);
+                         return sync_.CreateNew(bare, SpoolTempName(bare), file, nullptr);
+                       });
+  failed_ = failed_ || !file;
+  return file;
 }
 
-bool SpoolSession::Publish(SpoolFile file) {
-  if (sync_.Publish(std::move(file.file_), nullptr)) return true;
+bool SpoolSession::Hold(SpoolFile file) {
+  if (sync_.Hold(std::move(file.file_), nullptr)) return true;
   log_.Write(LogLevel::kFailure, "Error Spoolfile: " + file.name_);
+  failed_ = true;
   return false;
 }
 
 bool SpoolSession::Commit() {
-  if (sync_.Sync(nullptr)) return true;
+  std::vector<std::string> left_named;
+  if (sync_.Sync(&left_named, nullptr)) return true;
   log_.Write(LogLevel::kFailure, "Error Spoolfile: " + spool_dir_);
+  for (const std::string& path : left_named)
+    log_.Write(LogLevel::kFailure,
+               std::string(kSpoolLeftText) + spool_dir_ + std::string(BareName(path)));
   return false;
 }
 

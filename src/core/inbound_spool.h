@@ -72,10 +72,14 @@ class SpoolNumbers {
 std::optional<SpoolFile> CreateSpoolFile(RunState& state, std::string_view spool_dir,
                                          std::string_view extension, Logger log);
 
-// The spool files of one POP3 session, made durable together: the
-// directory is read once (at the first file), each file appears under its
-// name as soon as it is complete, and Commit() syncs them all at once,
-// before the session's deletions on the server take effect.
+// The spool files of one POP3 session, which become importable together,
+// at the session's commit: the directory is read once (at the first file),
+// each complete file is held under its temporary name, and Commit() makes
+// all of them durable under their names at once, before the session's
+// deletions on the server take effect. Files still held when the session
+// ends without its commit are removed (or, when the process died, removed
+// as stale by the next writer), so the server keeps their messages and
+// nothing is imported twice.
 class SpoolSession {
  public:
   // `spool_dir` must exist by now when files are to be created in it.
@@ -86,14 +90,23 @@ class SpoolSession {
   // a name found taken since (the other worker's, another process's) is
   // noted and the next one tried.
   std::optional<SpoolFile> Create();
-  // Gives a file whose bytes are all written its name, not yet durable.
+  // Takes a file whose bytes are all written, to be named at Commit().
   // False, logging "Error Spoolfile: " + its name (kFailure) and removing
-  // it, when that failed.
-  bool Publish(SpoolFile file);
-  // Makes every file published since the last call durable. On failure
-  // those files are removed again and "Error Spoolfile: " + the spool
-  // directory (kFailure) is logged.
+  // it, when its bytes could not be written.
+  bool Hold(SpoolFile file);
+  // Files held since the last Commit() or Discard().
+  std::size_t Held() const { return sync_.Held(); }
+  // A file could not be created or written in this session: the spool
+  // directory is full or unusable, and further messages would only fail
+  // the same way.
+  bool Failed() const { return failed_; }
+  // Gives every held file its name, durably. On failure none keeps it and
+  // "Error Spoolfile: " + the spool directory (kFailure) is logged; a file
+  // whose name could not be taken away again is logged as
+  // kSpoolLeftText + its name (kFailure).
   bool Commit();
+  // Removes the held files unnamed.
+  void Discard() { sync_.Discard(); }
 
  private:
   RunState& state_;
@@ -102,7 +115,13 @@ class SpoolSession {
   Logger log_;
   platform::DeferredSync sync_;
   std::optional<SpoolNumbers> numbers_;
+  bool failed_ = false;
 };
+
+// Said of a spool file that a failed commit had already named and could
+// not remove: the host imports it, while the server still has its message.
+inline constexpr std::string_view kSpoolLeftText =
+    "Spoolfile could not be removed, its message stays on the server: ";
 
 // The name a spool file has while it is being written: never matched by the
 // host's M????.MSG pattern.

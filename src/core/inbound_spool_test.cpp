@@ -75,7 +75,7 @@ TEST_F(InboundSpoolTest, SessionTakesTheLowestFreeNameAroundTheOtherWorker) {
     if (!file) return std::string();
     std::string name = file->Name();
     EXPECT_TRUE(file->Write(text));
-    EXPECT_TRUE(session.Publish(std::move(*file)));
+    EXPECT_TRUE(session.Hold(std::move(*file)));
     return name;
   };
   EXPECT_EQ(publish("first\n"), spool_ + "M0001.MSG");
@@ -101,27 +101,79 @@ TEST_F(InboundSpoolTest, SessionTakesTheLowestFreeNameAroundTheOtherWorker) {
                                       "M0005.MSG.tmp", "M0006.MSG", "M0007.MSG", "m0004.msg"}));
 }
 
-// The session's files have their names at once; when the one sync for all
-// of them fails, they are taken away again.
-TEST_F(InboundSpoolTest, SessionFilesGoWhenTheirSyncFails) {
-  struct FailingSync : platform::DiskSync {
-    bool SyncFileSystem(const platform::FileHandle&) override {
-      ++calls;
-      return false;
+// A session's files keep their temporary names until its commit, which
+// syncs their data, names them all and syncs the names. When a sync fails,
+// no file keeps its name, unless it cannot be removed again.
+class ScriptedSync : public platform::DiskSync {
+ public:
+  ScriptedSync(int failing_call, bool removes) : failing_call_(failing_call), removes_(removes) {}
+  bool SyncFileSystem(const platform::FileHandle&) override { return ++calls != failing_call_; }
+  bool RemoveNamed(const std::string& native_path) override {
+    return removes_ && platform::DiskSync::RemoveNamed(native_path);
+  }
+  int calls = 0;
+
+ private:
+  int failing_call_;  // 0: none fails
+  bool removes_;
+};
+
+TEST_F(InboundSpoolTest, SessionFilesAreNamedOnlyByTheirCommit) {
+  using Names = std::vector<std::string>;
+  const Names named = {"M0000.MSG", "M0001.MSG"};
+  const struct Case {
+    const char* name;
+    int failing_call;
+    bool removes;
+    bool committed;
+    int calls;
+    Names left;
+  } cases[] = {
+      {"both syncs succeed", 0, true, true, 2, named},
+      {"the data's sync fails", 1, true, false, 1, {}},
+      {"the data's sync fails, nothing can be removed", 1, false, false, 1, {}},
+      {"the names' sync fails", 2, true, false, 2, {}},
+      {"the names' sync fails, nothing can be removed", 2, false, false, 2, named},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    test::HostDir dir;
+    dir.MakeDir("IN");
+    ScriptedSync disk(c.failing_call, c.removes);
+    SpoolSession session(state_, dir.path() + "\\IN\\", ".MSG", disk,
+                         state_.log.For(LogThread::kPop3));
+    for (int i = 0; i < 2; ++i) {
+      std::optional<SpoolFile> file = session.Create();
+      ASSERT_TRUE(file);
+      ASSERT_TRUE(file->Write("text\n"));
+      ASSERT_TRUE(session.Hold(std::move(*file)));
     }
-    int calls = 0;
-  } disk;
+    EXPECT_EQ(dir.List("IN"), (Names{"M0000.MSG.tmp", "M0001.MSG.tmp"}));
+    EXPECT_EQ(session.Commit(), c.committed);
+    EXPECT_EQ(disk.calls, c.calls);
+    EXPECT_EQ(dir.List("IN"), c.left);
+    EXPECT_EQ(session.Held(), 0u);
+  }
+}
+
+// A session that ends without its commit leaves nothing, and what it held
+// never counts as a file of the spool.
+TEST_F(InboundSpoolTest, ASessionDiscardedLeavesNothing) {
   dir_.MakeDir("IN");
-  SpoolSession session(state_, spool_, ".MSG", disk, state_.log.For(LogThread::kPop3));
-  for (int i = 0; i < 2; ++i) {
+  {
+    SpoolSession session(state_, spool_, ".MSG", platform::SystemDiskSync(),
+                         state_.log.For(LogThread::kPop3));
     std::optional<SpoolFile> file = session.Create();
     ASSERT_TRUE(file);
     ASSERT_TRUE(file->Write("text\n"));
-    ASSERT_TRUE(session.Publish(std::move(*file)));
+    ASSERT_TRUE(session.Hold(std::move(*file)));
+    session.Discard();
+    EXPECT_TRUE(dir_.List("IN").empty());
+    file = session.Create();
+    ASSERT_TRUE(file);
+    ASSERT_TRUE(file->Write("text\n"));
+    ASSERT_TRUE(session.Hold(std::move(*file)));
   }
-  EXPECT_EQ(dir_.List("IN"), (std::vector<std::string>{"M0000.MSG", "M0001.MSG"}));
-  EXPECT_FALSE(session.Commit());
-  EXPECT_EQ(disk.calls, 1);
   EXPECT_TRUE(dir_.List("IN").empty());
 }
 

@@ -1,6 +1,7 @@
 // The parts of a durable file that are the same on every system: names,
-// moves and the gathering of writes. Opening, flushing and renaming are the
-// system's (files_posix.cpp, files_win32.cpp).
+// moves, the gathering of writes and the order in which a DeferredSync
+// names its files. Opening, flushing, renaming and syncing are the system's
+// (files_posix.cpp, files_win32.cpp).
 #include <string>
 #include <string_view>
 #include <utility>
@@ -81,6 +82,54 @@ bool DurableFile::Write(std::string_view bytes) {
   buffer_.append(bytes);
   if (buffer_.size() >= kFlushAt) return Flush();
   return true;
+}
+
+CreateResult DeferredSync::CreateNew(std::string_view name, std::string_view temp_name,
+                                     DurableFile* file, std::string* err) {
+  return file->CreateIn(native_dir_, name, temp_name, err);
+}
+
+bool DeferredSync::Hold(DurableFile file, std::string* err) {
+  if (!file.Flush()) {
+    if (err != nullptr) *err = file.final_path_ + ": " + LastErrorText();
+    return false;  // `file` takes its temporary file along
+  }
+  held_.push_back(std::move(file));
+  return true;
+}
+
+bool DeferredSync::Sync(std::vector<std::string>* left_named, std::string* err) {
+  std::vector<DurableFile> held = std::move(held_);
+  held_.clear();
+  if (held.empty()) return true;
+  const auto sync_failed = [&] {
+    if (err != nullptr) *err = native_dir_ + ": the file system could not be synced";
+    return false;
+  };
+  // The data reaches the disk under the temporary names first, so that no
+  // final name can ever stand for bytes that are not there (after a power
+  // cut, a name renamed before its data was synced may hold nothing).
+  if (!dir_.IsOpen() || !disk_.SyncFileSystem(dir_)) return sync_failed();
+  std::vector<std::string> named;
+  named.reserve(held.size());
+  for (DurableFile& file : held) {
+    std::string final_path = file.final_path_;
+    if (!file.Rename(err)) {
+      Unname(named, left_named);
+      return false;
+    }
+    named.push_back(std::move(final_path));
+  }
+  if (disk_.SyncFileSystem(dir_)) return true;
+  Unname(named, left_named);
+  return sync_failed();
+}
+
+void DeferredSync::Unname(const std::vector<std::string>& named,
+                          std::vector<std::string>* left_named) {
+  for (const std::string& path : named) {
+    if (!disk_.RemoveNamed(path) && left_named != nullptr) left_named->push_back(path);
+  }
 }
 
 }  // namespace postil::platform

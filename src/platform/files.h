@@ -119,9 +119,9 @@ enum class CreateResult {
 // A file that only appears under its final name once it is complete: it is
 // written under a temporary name in the same directory, and Commit() syncs
 // it, renames it into place and syncs the directory (or a DeferredSync
-// renames it at once and leaves the sync to one for many files). Destroyed
-// without Commit(), the temporary file is removed. The temporary file stays
-// locked until then (see RemoveAbandonedFile). Move-only.
+// holds it and commits many files at once). Destroyed without Commit(), the
+// temporary file is removed. The temporary file stays locked until then
+// (see RemoveAbandonedFile). Move-only.
 class DurableFile {
  public:
   DurableFile() = default;
@@ -166,9 +166,10 @@ class DurableFile {
   std::string buffer_;
 };
 
-// How the files of a DeferredSync reach the disk. SystemDiskSync() is the
-// real one; tests put one in its place that fails, the one fault that
-// cannot be made for real. Any thread.
+// How the files of a DeferredSync reach the disk, and how it takes away
+// files it named but could not make durable. SystemDiskSync() is the real
+// one; tests put one in its place that fails, the faults that cannot be
+// made for real. Any thread.
 class DiskSync {
  public:
   virtual ~DiskSync() = default;
@@ -176,15 +177,20 @@ class DiskSync {
   // `dir` reaches the disk, names included. False when that failed or when
   // any write-back on that file system failed since `dir` was opened.
   virtual bool SyncFileSystem(const FileHandle& dir) = 0;
+  // Removes a file by its native path; false when it is still there.
+  virtual bool RemoveNamed(const std::string& native_path);
 };
 
 DiskSync& SystemDiskSync();
 
-// Durable files of one directory whose syncs are left to one Sync() for
-// all: each file is renamed into place as soon as it is complete (a process
-// killed at any moment leaves no partial file under a final name), and
-// Sync() makes all of them durable at once. A caller that must not act on
-// a file before it is durable waits for Sync(). Owned by one thread.
+// Durable files of one directory that become visible together: a file whose
+// bytes are all written is held under its temporary name, still locked, and
+// Sync() makes the data of all of them durable, renames them into place and
+// makes the names durable. A process that dies before Sync() leaves only
+// temporary files, which the next writer removes as abandoned; one killed
+// during Sync() may leave some of the files named. Each held file keeps its
+// descriptor open, so the process's limit on open files is raised as far as
+// the system allows. Owned by one thread.
 class DeferredSync {
  public:
   // `dir` is a host path. It is opened now, so that Sync() also learns of
@@ -195,21 +201,29 @@ class DeferredSync {
   // directory, without resolving the directory again.
   CreateResult CreateNew(std::string_view name, std::string_view temp_name, DurableFile* file,
                          std::string* err);
-  // Renames a file of this directory whose bytes are all written into place,
-  // without a sync. False, with the file removed, when that failed.
-  bool Publish(DurableFile file, std::string* err);
-  // Files published since the last Sync().
-  std::size_t Unsynced() const { return unsynced_.size(); }
-  // One sync for every file published since the last one. When it fails
-  // those files are removed again (best effort: they may not be whole on
-  // the disk), and `err` says why.
-  bool Sync(std::string* err);
+  // Takes a file of this directory whose bytes are all written, to be named
+  // at the next Sync(). False, with the file removed, when its bytes could
+  // not be written.
+  bool Hold(DurableFile file, std::string* err);
+  // Files held since the last Sync() or Discard().
+  std::size_t Held() const { return held_.size(); }
+  // Names every held file at once, durably. False when any part failed:
+  // then no held file keeps its name, except those that could not be
+  // removed again, which are added to `left_named` (native paths); `err`
+  // says why.
+  bool Sync(std::vector<std::string>* left_named, std::string* err);
+  // Removes every held file unnamed.
+  void Discard() { held_.clear(); }
 
  private:
+  // Takes the names of `named` away again; those still there go to
+  // `left_named`.
+  void Unname(const std::vector<std::string>& named, std::vector<std::string>* left_named);
+
   DiskSync& disk_;
   std::string native_dir_;  // ends in "/"
   FileHandle dir_;
-  std::vector<std::string> unsynced_;  // native paths
+  std::vector<DurableFile> held_;
 };
 
 }  // namespace postil::platform

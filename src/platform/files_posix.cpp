@@ -379,33 +379,31 @@ DiskSync& SystemDiskSync() {
   return sync;
 }
 
+bool DiskSync::RemoveNamed(const std::string& native_path) {
+  return ::unlink(native_path.c_str()) == 0 || errno == ENOENT;
+}
+
+namespace {
+
+// A session holds every file it writes open until its commit: the soft
+// limit on descriptors (often 1,024) is raised to the hard one, once.
+void RaiseOpenFileLimit() {
+  static const bool raised = [] {
+    struct rlimit limit {};
+    if (::getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur >= limit.rlim_max) return false;
+    limit.rlim_cur = limit.rlim_max;
+    return ::setrlimit(RLIMIT_NOFILE, &limit) == 0;
+  }();
+  (void)raised;
+}
+
+}  // namespace
+
 DeferredSync::DeferredSync(std::string_view dir, DiskSync& disk)
     : disk_(disk), native_dir_(NativePath(dir)) {
   if (native_dir_.back() != '/') native_dir_ += '/';
   dir_.Reset(::open(native_dir_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-}
-
-CreateResult DeferredSync::CreateNew(std::string_view name, std::string_view temp_name,
-                                     DurableFile* file, std::string* err) {
-  return file->CreateIn(native_dir_, name, temp_name, err);
-}
-
-bool DeferredSync::Publish(DurableFile file, std::string* err) {
-  std::string final_path = file.final_path_;
-  if (!file.Rename(err)) return false;
-  unsynced_.push_back(std::move(final_path));
-  return true;
-}
-
-bool DeferredSync::Sync(std::string* err) {
-  if (unsynced_.empty()) return true;
-  const bool ok = dir_.IsOpen() && disk_.SyncFileSystem(dir_);
-  if (!ok) {
-    SetError(err, native_dir_);
-    for (const std::string& path : unsynced_) ::unlink(path.c_str());
-  }
-  unsynced_.clear();
-  return ok;
+  RaiseOpenFileLimit();
 }
 
 }  // namespace postil::platform

@@ -447,9 +447,9 @@ namespace {
 
 class Win32DiskSync : public DiskSync {
  public:
-  // Every file was flushed before it was renamed write-through, so what a
-  // sync of the whole volume would add (it needs administrator rights
-  // here) is already on the disk.
+  // Every file is flushed to the disk as it is renamed write-through, so
+  // what a sync of the whole volume would add (it needs administrator
+  // rights here) is already there.
   bool SyncFileSystem(const FileHandle& dir) override { return dir.IsOpen(); }
 };
 
@@ -469,27 +469,9 @@ DeferredSync::DeferredSync(std::string_view dir, DiskSync& disk)
                                         nullptr)));
 }
 
-CreateResult DeferredSync::CreateNew(std::string_view name, std::string_view temp_name,
-                                     DurableFile* file, std::string* err) {
-  return file->CreateIn(native_dir_, name, temp_name, err);
-}
-
-bool DeferredSync::Publish(DurableFile file, std::string* err) {
-  std::string final_path = file.final_path_;
-  if (!file.Rename(err)) return false;
-  unsynced_.push_back(std::move(final_path));
-  return true;
-}
-
-bool DeferredSync::Sync(std::string* err) {
-  if (unsynced_.empty()) return true;
-  const bool ok = dir_.IsOpen() && disk_.SyncFileSystem(dir_);
-  if (!ok) {
-    SetError(err, native_dir_);
-    for (const std::string& path : unsynced_) Remove(path);
-  }
-  unsynced_.clear();
-  return ok;
+bool DiskSync::RemoveNamed(const std::string& native_path) {
+  Remove(native_path);
+  return !Exists(native_path);
 }
 
 }  // namespace postil::platform

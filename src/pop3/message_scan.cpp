@@ -21,6 +21,11 @@ constexpr std::string_view kConnectionLost = "Connection lost";
 // server that trickles a byte at a time is cut off.
 constexpr std::uint32_t kRetrMinimumRate = 1024;
 
+// How far past the size its server stated a message may run (twice the
+// size, and this much more: line ends counted another way, sizes stated
+// loosely) before it is taken for one that never ends.
+constexpr std::uint64_t kStatedSizeSlack = 64 * 1024;
+
 ScanResult LoseConnection(Pop3Context& context) {
   context.state.Pop3ErrorFlag = true;
   context.log.Write(LogLevel::kFailure, kConnectionLost);
@@ -170,6 +175,27 @@ ScanResult CarryOut(Pop3Context& context, const ScannedMessage& message, std::si
   return ScanResult::kGoOn;
 }
 
+CopyBound MessageBound(const Pop3Context& context, const ScannedMessage& message) {
+  CopyBound bound;
+  const std::int64_t stated =
+      message.size > 0 ? message.size : static_cast<std::int64_t>(context.state.MailboxSize);
+  if (stated > 0) {
+    bound.max_bytes = 2 * static_cast<std::uint64_t>(stated) + kStatedSizeSlack;
+    bound.cut_text = "Message" + Str(message.number) + " longer than stated (" +
+                     std::to_string(stated) + " Bytes), not fetched";
+  }
+  // A message the size limit let through on its stated size is held to the
+  // limit, unless the host asked for it whole.
+  const std::int64_t limit = context.account.max_len;
+  if (limit > 0 && !message.requested && message.size > 0 && message.size <= limit &&
+      (bound.max_bytes == 0 || static_cast<std::uint64_t>(limit) < bound.max_bytes)) {
+    bound.max_bytes = static_cast<std::uint64_t>(limit);
+    bound.cut_text = "Message" + Str(message.number) + " longer than" + Str(limit) +
+                     " Bytes (Pop3MaxLen), not fetched";
+  }
+  return bound;
+}
+
 }  // namespace
 
 ScanResult ScanMessage(Pop3Context& context, int number) {
@@ -200,12 +226,22 @@ ScanResult ScanMessage(Pop3Context& context, int number) {
     return LoseConnection(context);
 
   Decide(context, &message);
-  return CarryOut(context, message, dupe_mark);
+  const ScanResult result = CarryOut(context, message, dupe_mark);
+  if (result != ScanResult::kGoOn || !context.pending.spool.Failed()) return result;
+  // No spool file could be created or written: the rest of the mailbox
+  // would be fetched only to fail the same way.
+  state.Pop3ErrorFlag = true;
+  return ScanResult::kStopMailbox;
 }
 
 ScanResult FetchMessage(Pop3Context& context, const ScannedMessage& message,
                         std::size_t dupe_mark) {
   RunState& state = context.state;
+  // After a stop request no copy is begun: the session ends at its commit.
+  if (state.ExitRequested) {
+    context.stores.dupebase.ForgetSince(dupe_mark);
+    return ScanResult::kGoOn;
+  }
   state.LineEndIsLf = true;
   std::string command = "RETR" + Str(message.number);
   std::string reply;
@@ -223,7 +259,8 @@ ScanResult FetchMessage(Pop3Context& context, const ScannedMessage& message,
       state.MessageBytesReceived = 0;
       state.Pop3SentRcvdField.Set("%RcvdBytes%");
       copied = WriteMessageSpool(context, message.recipient,
-                                 message.requested && context.config.HostRelease > 0);
+                                 message.requested && context.config.HostRelease > 0,
+                                 MessageBound(context, message));
     }
   }
   const CapturedHeader& header = message.header;
@@ -235,12 +272,14 @@ ScanResult FetchMessage(Pop3Context& context, const ScannedMessage& message,
     return DeleteMessage(context, message.number, message.keep, header.message_id, false);
   }
   // The message stays on the server, and it is no dupe at the next run.
-  state.Pop3ErrorFlag = true;
   context.stores.dupebase.ForgetSince(dupe_mark);
+  if (copied == CopyResult::kCut && state.ExitRequested) return ScanResult::kChannelFailure;
+  state.Pop3ErrorFlag = true;
   const bool lost = !refused && copied == CopyResult::kChannelFailure;
   if (lost) context.log.Write(LogLevel::kFailure, kConnectionLost);
   context.log.Write(LogLevel::kFailure, text);
-  return lost ? ScanResult::kChannelFailure : ScanResult::kGoOn;
+  // A cut message leaves the dialogue out of step, as a lost connection does.
+  return lost || copied == CopyResult::kCut ? ScanResult::kChannelFailure : ScanResult::kGoOn;
 }
 
 ScanResult DeleteMessage(Pop3Context& context, int number, bool keep, const std::string& message_id,

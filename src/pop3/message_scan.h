@@ -14,8 +14,8 @@ namespace postil {
 
 enum class ScanResult {
   kGoOn,            // next message
-  kStopMailbox,     // TOP refused: the rest of the mailbox is left for now
-  kChannelFailure,  // the connection failed; its state is unknown
+  kStopMailbox,     // TOP refused, or no spool file could be made: the rest is left for now
+  kChannelFailure,  // the connection failed or a message was cut off: its state is unknown
 };
 
 enum class MessageAction { kFetch = 0, kSkip = 1, kTooLong = 2, kDelete = 10 };

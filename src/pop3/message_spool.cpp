@@ -14,7 +14,7 @@
 namespace postil {
 namespace {
 
-enum class LineRead { kLine, kFailed };
+enum class LineRead { kLine, kFailed, kCut };
 
 // One message on its way from the channel into a spool file. The file is
 // created once the header is complete (or too long to hold); when it cannot
@@ -22,31 +22,35 @@ enum class LineRead { kLine, kFailed };
 // dialogue stays in step for the next command.
 class MessageCopy {
  public:
-  MessageCopy(Pop3Context& context, std::string_view recipient, bool request_line)
-      : context_(context), recipient_(recipient), request_line_(request_line) {}
+  MessageCopy(Pop3Context& context, std::string_view recipient, bool request_line,
+              const CopyBound& bound)
+      : context_(context), recipient_(recipient), request_line_(request_line), bound_(bound) {}
 
   CopyResult Run() {
     bool body_follows = false;
-    if (!CopyHeader(&body_follows)) return CopyResult::kChannelFailure;
+    if (!CopyHeader(&body_follows)) return Failure();
     OpenFile();
     Write(held_);
     held_.clear();
     if (body_follows) {
-      if (!CopyBody()) return CopyResult::kChannelFailure;
+      if (!CopyBody()) return Failure();
     } else {
       // A message without an empty line after its header: the header, one
       // empty line and the final ".".
       Write("\n.\n");
     }
     Write("QUIT\n");
-    return Publish();
+    return Hold();
   }
 
  private:
   // Reads the next piece of a line and counts it; a piece that ends its
   // line gets its LF. A line cut short by the peer closing is a failure as
-  // well: the message is incomplete.
+  // well: the message is incomplete. A message that runs past its bound,
+  // or a stop request, cuts the copy at once: a server that never ends a
+  // message must neither fill the disk nor hold the run.
   LineRead Next() {
+    if (context_.state.ExitRequested) return Cut();
     Channel& channel = context_.channel;
     const ReadResult result = channel.ReadLine(&line_);
     if (result != ReadResult::kLine && result != ReadResult::kPiece) return LineRead::kFailed;
@@ -54,9 +58,21 @@ class MessageCopy {
     const std::size_t line_end = ends_line_ ? 1 : 0;
     context_.state.TotalBytes += line_.size() + 2 * line_end;
     context_.state.MessageBytesReceived += line_.size() + line_end;
+    copied_ += line_.size() + line_end;
+    if (bound_.max_bytes > 0 && copied_ > bound_.max_bytes) {
+      context_.log.Write(LogLevel::kFailure, bound_.cut_text);
+      return Cut();
+    }
     if (line_end) line_ += '\n';
     return LineRead::kLine;
   }
+
+  LineRead Cut() {
+    cut_ = true;
+    return LineRead::kCut;
+  }
+
+  CopyResult Failure() const { return cut_ ? CopyResult::kCut : CopyResult::kChannelFailure; }
 
   // Sets `body_follows` when the header ended with an empty line, not ".".
   // A line is judged once its first bytes are known, however the channel
@@ -126,20 +142,19 @@ class MessageCopy {
     if (ok_ && !file_->Write(bytes)) ok_ = false;
   }
 
-  // The file gets its name now; it is made durable with the session's
-  // other files before QUIT.
-  CopyResult Publish() {
-    if (ok_ && context_.pending.spool.Publish(std::move(*file_))) {
-      context_.state.MailMark = true;
-      return CopyResult::kDone;
-    }
-    if (file_ && !ok_) context_.log.Write(LogLevel::kFailure, "Error Spoolfile: " + file_->Name());
+  // The file gets its name with the session's other files, before QUIT.
+  // A file whose writes failed is refused by the session, which says so.
+  CopyResult Hold() {
+    if (file_ && context_.pending.spool.Hold(std::move(*file_))) return CopyResult::kDone;
     return CopyResult::kSpoolFailure;
   }
 
   Pop3Context& context_;
   std::string_view recipient_;
   bool request_line_;
+  const CopyBound& bound_;
+  std::uint64_t copied_ = 0;
+  bool cut_ = false;
   std::string line_;
   bool ends_line_ = false;  // a line feed ended line_
   std::string held_;
@@ -150,8 +165,9 @@ class MessageCopy {
 
 }  // namespace
 
-CopyResult WriteMessageSpool(Pop3Context& context, std::string_view recipient, bool request_line) {
-  return MessageCopy(context, recipient, request_line).Run();
+CopyResult WriteMessageSpool(Pop3Context& context, std::string_view recipient, bool request_line,
+                             const CopyBound& bound) {
+  return MessageCopy(context, recipient, request_line, bound).Run();
 }
 
 bool WriteStubSpool(Pop3Context& context, std::string_view recipient, std::string_view stub_text) {
@@ -160,7 +176,7 @@ bool WriteStubSpool(Pop3Context& context, std::string_view recipient, std::strin
   std::string text =
       SpoolPreamble(context.account.server, recipient, context.state.clock.Now(), false);
   text.append(stub_text).append("\n.\nQUIT\n");
-  if (file->Write(text)) return context.pending.spool.Publish(std::move(*file));
+  if (file->Write(text)) return context.pending.spool.Hold(std::move(*file));
   context.log.Write(LogLevel::kFailure, "Error Spoolfile: " + file->Name());
   return false;
 }

@@ -18,17 +18,24 @@ Pop3Pending::Pop3Pending(RunState& state, const Pop3Account& account, platform::
 
 bool CommitPending(Pop3Context& context) {
   Pop3Pending& pending = context.pending;
-  Pop3Stores& stores = context.stores;
+  const bool any_file = pending.spool.Held() > 0;
   if (!pending.spool.Commit()) {
     context.state.Pop3ErrorFlag = true;
-    stores.dupebase.ForgetSince(pending.dupe_mark);
-    pending.fetched_requests.clear();
-    pending.deleted_requests.clear();
+    DiscardPending(context);
     return false;
   }
-  stores.requestbase.MarkRequestsDone(context.state, pending.fetched_requests);
+  if (any_file) context.state.MailMark = true;
+  context.stores.requestbase.MarkRequestsDone(context.state, pending.fetched_requests);
   pending.fetched_requests.clear();
   return true;
+}
+
+void DiscardPending(Pop3Context& context) {
+  Pop3Pending& pending = context.pending;
+  pending.spool.Discard();
+  context.stores.dupebase.ForgetSince(pending.dupe_mark);
+  pending.fetched_requests.clear();
+  pending.deleted_requests.clear();
 }
 
 void MarkDeletionsServed(Pop3Context& context) {

@@ -1,8 +1,9 @@
 // What one POP3 session has done that counts only once its spool files are
-// durable: the files themselves, the Message-IDs the Dupebase learnt for
-// them, and the requests served. The server deletes nothing before QUIT,
-// so the files are made durable once, before QUIT, not before each DELE.
-// POP3 worker only.
+// durable under their names: the files themselves, the Message-IDs the
+// Dupebase learnt for them, and the requests served. The server deletes
+// nothing before QUIT, so the files are named once, together, right before
+// QUIT; a session that cannot send QUIT names none of them. POP3 worker
+// only.
 #pragma once
 
 #include <cstddef>
@@ -28,12 +29,16 @@ struct Pop3Pending {
   std::vector<std::string> deleted_requests;  // served once QUIT was accepted
 };
 
-// Makes the session's spool files durable and marks the fetch requests
-// served. When that fails, the files are removed again, the Message-IDs
-// the Dupebase learnt in the session are forgotten (their messages will be
-// met again), the requests stay unserved, and Pop3ErrorFlag is set; the
-// caller must then not send QUIT, so the server deletes nothing.
+// Names the session's spool files durably and marks the fetch requests
+// served. When that fails, the files are removed again (DiscardPending)
+// and Pop3ErrorFlag is set; the caller must then not send QUIT, so the
+// server deletes nothing.
 bool CommitPending(Pop3Context& context);
+
+// For a session that ends without QUIT: its files are removed unnamed, the
+// Message-IDs the Dupebase learnt in it are forgotten (their messages will
+// be met again), and the requests stay unserved.
+void DiscardPending(Pop3Context& context);
 
 // After QUIT was accepted: the deletions took effect, so the delete
 // requests are marked served.

@@ -1,6 +1,7 @@
 #include "pop3/pop3_reply.h"
 
 #include "config/accounts.h"
+#include "config/lookup_setting.h"
 #include "text/date_address.h"
 
 namespace postil {
@@ -26,8 +27,12 @@ void AppendContinuation(std::string* block, char mark, std::string_view label,
 
 bool IsOkReply(std::string_view reply) { return reply.substr(0, 3) == "+OK"; }
 
-MailboxStatus ParseStatReply(std::string_view reply) {
-  return {WordValue(reply, 2, kMaxMessageCount), WordValue(reply, 3, kMaxStatedSize)};
+std::optional<MailboxStatus> ParseStatReply(std::string_view reply) {
+  const auto too_large = [reply](int word, std::int64_t max) {
+    return NumericValue(AccountWord(reply, word, Fallback::kNone)) > static_cast<double>(max);
+  };
+  if (too_large(2, kMaxMessageCount) || too_large(3, kMaxStatedSize)) return std::nullopt;
+  return MailboxStatus{WordValue(reply, 2, kMaxMessageCount), WordValue(reply, 3, kMaxStatedSize)};
 }
 
 std::int64_t ParseTopSize(std::string_view reply) { return WordValue(reply, 2, kMaxStatedSize); }

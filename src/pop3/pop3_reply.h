@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -11,13 +12,15 @@ namespace postil {
 // A reply is a success when it begins with "+OK" (case-sensitive).
 bool IsOkReply(std::string_view reply);
 
-// Values taken from a STAT reply; words that are no number, are negative or
-// do not fit give 0.
+// Values taken from a STAT reply; words that are no number or are negative
+// give 0. Nothing when a figure is too large to be true (a count past
+// kMaxMessageCount, a size past kMaxStatedSize): read as 0, it would end
+// the session as if the mailbox were empty.
 struct MailboxStatus {
   std::int64_t count = 0;  // at most kMaxMessageCount
   std::int64_t size = 0;   // octets
 };
-MailboxStatus ParseStatReply(std::string_view reply);
+std::optional<MailboxStatus> ParseStatReply(std::string_view reply);
 
 // The size stated in a TOP reply, word 2; 0 when none is stated (or it is
 // negative or absurd): the size limit then never applies.

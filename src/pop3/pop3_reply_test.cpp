@@ -24,24 +24,30 @@ TEST(Pop3ReplyTest, SuccessIsTheLeadingOkOnly) {
 TEST(Pop3ReplyTest, StatCountAndSizeFromWordsTwoAndThree) {
   const struct {
     const char* reply;
+    bool fits;
     std::int64_t count, size;
   } cases[] = {
-      {"+OK 3 12345", 3, 12345},
-      {"+OK 0 0", 0, 0},
-      {"+OK 2.6 99.4", 3, 99},       // the numeric rule rounds
-      {"+OK  3 12345", 0, 3},        // two blanks make an empty word 2
-      {"+OK many bytes", 0, 0},      // words that are no numbers
-      {"+OK 4294967296 10", 0, 10},  // more than a 32-bit count
-      {"+OK -7 -1", 0, 0},           // negative values
-      {"+OK", 0, 0},
-      {"+OK 5000000000 5000000000", 0, 5000000000},  // a big mailbox is fine
-      {"+OK 12abc 7", 12, 7},
+      {"+OK 3 12345", true, 3, 12345},
+      {"+OK 0 0", true, 0, 0},
+      {"+OK 2.6 99.4", true, 3, 99},   // the numeric rule rounds
+      {"+OK  3 12345", true, 0, 3},    // two blanks make an empty word 2
+      {"+OK many bytes", true, 0, 0},  // words that are no numbers
+      {"+OK -7 -1", true, 0, 0},       // negative values
+      {"+OK", true, 0, 0},
+      {"+OK 7 5000000000", true, 7, 5000000000},  // a big mailbox is fine
+      {"+OK 12abc 7", true, 12, 7},
+      {"+OK 2147483647 1", true, 2147483647, 1},  // the largest 32-bit count
+      {"+OK 2147483648 10", false, 0, 0},         // one past it
+      {"+OK 5000000000 5000000000", false, 0, 0},
+      {"+OK 1 99999999999999999999", false, 0, 0},  // a size past any disk
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.reply);
-    MailboxStatus status = ParseStatReply(c.reply);
-    EXPECT_EQ(status.count, c.count);
-    EXPECT_EQ(status.size, c.size);
+    std::optional<MailboxStatus> status = ParseStatReply(c.reply);
+    ASSERT_EQ(status.has_value(), c.fits);
+    if (!status) continue;
+    EXPECT_EQ(status->count, c.count);
+    EXPECT_EQ(status->size, c.size);
   }
 }
 

@@ -144,11 +144,16 @@ std::optional<std::int64_t> Pop3Stat(Pop3Context& context) {
   std::string reply;
   Pop3Command(context, "STAT", &reply);
   state.TotalBytes += reply.size() + 2;
-  if (!IsOkReply(reply)) {
+  std::optional<MailboxStatus> parsed;
+  if (IsOkReply(reply)) {
+    parsed = ParseStatReply(reply);
+    if (!parsed) context.log.Write(LogLevel::kFailure, reply);
+  }
+  if (!parsed) {
     Fail(context, "Error on receiving Mailbox Informations");
     return std::nullopt;
   }
-  MailboxStatus status = ParseStatReply(reply);
+  const MailboxStatus& status = *parsed;
   state.MailboxSize = static_cast<std::uint64_t>(status.size);
   std::string text = MailboxStatusText(status);
   state.Pop3InfoField.Set(text);

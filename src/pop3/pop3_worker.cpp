@@ -26,29 +26,36 @@ void PrepareSpoolDirectory(const Pop3Account& account, Logger log) {
   platform::MakeDirectory(path);
 }
 
-void ScanMailbox(Pop3Context& context, std::int64_t count) {
+// The result of the last message scanned: kChannelFailure when the
+// connection can no longer be trusted.
+ScanResult ScanMailbox(Pop3Context& context, std::int64_t count) {
   RunState& state = context.state;
   for (std::int64_t m = 1; m <= count; ++m) {
     state.Pop3SentRcvdField.Set("Scanning Message" + Str(m) + " (of" + Str(count) + " Messages)");
     ScanResult result = ScanMessage(context, static_cast<int>(m));
     if (state.ExitRequested) {
       state.Pop3InfoField.Set(ExitRequestText);
-      return;
+      return result;
     }
     // After a failed connection its state is unknown: asking it for further
     // messages would wait out the time-out for each, or read the rest of an
     // earlier reply as the next one.
-    if (result != ScanResult::kGoOn) return;
+    if (result != ScanResult::kGoOn) return result;
   }
+  return ScanResult::kGoOn;
 }
 
-// The deletions take effect at QUIT, so QUIT is sent only once every file
-// of the session is durable; otherwise the connection is closed without
-// it and the server keeps every message.
-void EndSession(Pop3Context& context) {
-  if (CommitPending(context)) {
+// The deletions take effect at QUIT, so the session's files get their
+// names only right before it, once they are durable, and only over a
+// connection still in step. Otherwise the connection is closed without
+// QUIT: the server keeps every message and no file of the session is
+// imported. What is left open: a cut between the naming and the server's
+// taking QUIT, which leaves the files named and the messages on the server.
+void EndSession(Pop3Context& context, ScanResult last) {
+  if (last != ScanResult::kChannelFailure && CommitPending(context)) {
     if (Pop3Quit(context)) MarkDeletionsServed(context);
   } else {
+    DiscardPending(context);
     ClosePop3Channel(context);
   }
 }
@@ -78,8 +85,9 @@ void ServeAccount(RunState& state, const Config& config, const RuleTable& rules,
   context.log.Write(LogLevel::kDialogueStart, "POP3 Starting to " + account.server);
   if (!Pop3Connect(context)) return;
   std::optional<std::int64_t> count = Pop3Stat(context);
-  if (count && !state.OpenPop3Only) ScanMailbox(context, *count);
-  EndSession(context);
+  ScanResult last = ScanResult::kGoOn;
+  if (count && !state.OpenPop3Only) last = ScanMailbox(context, *count);
+  EndSession(context, last);
   state.Pop3InfoField.Set("Disconnected");
   context.log.Write(LogLevel::kConnection, "POP3 to " + account.server + " disconnected");
 }

@@ -109,19 +109,50 @@ TEST_F(Pop3WorkerTest, PanelFieldsAlongTheDialogue) {
   EXPECT_EQ(dir_.List("IN"), (Lines{"M0000.MSG", "M0001.MSG"}));
 }
 
-TEST_F(Pop3WorkerTest, StopRequestFinishesTheCurrentMessage) {
+// A stop request begins no further copy; what the session has is kept and
+// its deletions take effect.
+TEST_F(Pop3WorkerTest, StopRequestBeginsNoFurtherCopy) {
   FakePop3Server server(Mailbox(10));
   server.SetCommandHook([&](const std::string& command) {
     if (command == "TOP 3 0") state_.ExitRequested = true;
   });
   Configure(server, "127.0.0.1 127.0.0.1");
   Run();
-  EXPECT_EQ(server.Commands(),
-            (Lines{"USER user", "PASS secret", "STAT", "TOP 1 0", "RETR 1", "DELE 1", "TOP 2 0",
-                   "RETR 2", "DELE 2", "TOP 3 0", "RETR 3", "DELE 3", "QUIT"}));
+  EXPECT_EQ(server.Commands(), (Lines{"USER user", "PASS secret", "STAT", "TOP 1 0", "RETR 1",
+                                      "DELE 1", "TOP 2 0", "RETR 2", "DELE 2", "TOP 3 0", "QUIT"}));
   EXPECT_EQ(server.ConnectionCount(), 1);  // no further account
   EXPECT_EQ(Trimmed(state_.Pop3InfoField.Get()), "Exit requested by User");
-  EXPECT_EQ(server.Mailbox().size(), 7u);
+  EXPECT_EQ(server.Mailbox().size(), 8u);
+  EXPECT_EQ(dir_.List("IN"), (Lines{"M0000.MSG", "M0001.MSG"}));
+  EXPECT_FALSE(state_.Pop3ErrorFlag);
+}
+
+// A stop request in the middle of a message that never ends cuts the copy
+// at once. The dialogue is out of step, so there is no QUIT: the session's
+// files go and the server keeps every message.
+TEST_F(Pop3WorkerTest, StopRequestCutsACopyThatGoesOn) {
+  FakePop3Server server(Mailbox(3));
+  server.SetRetrFault(2, 10, FakePop3Server::RetrFault::kEndlessSlow);
+  std::promise<void> retr_sent;
+  server.SetCommandHook([&](const std::string& command) {
+    if (command == "RETR 2") retr_sent.set_value();
+  });
+  std::future<std::chrono::steady_clock::time_point> stopper = std::async(std::launch::async, [&] {
+    // A few of the slow lines arrive first; then the user stops.
+    if (retr_sent.get_future().wait_for(std::chrono::seconds(10)) == std::future_status::ready)
+      std::this_thread::sleep_for(std::chrono::milliseconds(1200));
+    state_.ExitRequested = true;
+    return std::chrono::steady_clock::now();
+  });
+  Configure(server, "127.0.0.1", "30");
+  Run();
+  const auto ended = std::chrono::steady_clock::now();
+  EXPECT_LT(ended - stopper.get(), std::chrono::seconds(2));
+  server.Stop();
+  EXPECT_EQ(server.Commands(), (Lines{"USER user", "PASS secret", "STAT", "TOP 1 0", "RETR 1",
+                                      "DELE 1", "TOP 2 0", "RETR 2"}));
+  EXPECT_TRUE(dir_.List("IN").empty());
+  EXPECT_EQ(server.Mailbox().size(), 3u);
 }
 
 // The kill keys abort the connection from another thread: the worker's
@@ -149,10 +180,11 @@ TEST_F(Pop3WorkerTest, AbortEndsTheCopyAtOnce) {
   EXPECT_EQ(server.Mailbox().size(), 2u);
 }
 
-// The session's spool files are synced once, before QUIT, however many
-// there are. When that sync fails, QUIT is not sent: the connection is
-// closed, so the server deletes nothing, the files go again, the Dupebase
-// forgets what it learnt, and the error bit is set.
+// The session's spool files are synced twice before QUIT, however many
+// there are: their data, then their names. When the first sync fails, QUIT
+// is not sent: the connection is closed, so the server deletes nothing,
+// the files go unnamed, the Dupebase forgets what it learnt, and the error
+// bit is set.
 class CountingSync : public platform::DiskSync {
  public:
   explicit CountingSync(bool fails) : fails_(fails) {}
@@ -190,7 +222,7 @@ TEST_F(Pop3WorkerTest, OneSyncBeforeQuitAndNoQuitWhenItFails) {
       }
       if (!fails) expected.push_back("QUIT");
       EXPECT_EQ(server.Commands(), expected);
-      EXPECT_EQ(disk.calls, 1);
+      EXPECT_EQ(disk.calls, fails ? 1 : 2);
       EXPECT_EQ(server.Mailbox().size(), keep || fails ? 3u : 0u);
       EXPECT_EQ(state_.Pop3ErrorFlag, fails);
       const Lines files = {"M0000.MSG", "M0001.MSG", "M0002.MSG"};

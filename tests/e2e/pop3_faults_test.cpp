@@ -84,37 +84,140 @@ TEST(Pop3Faults, KilledDuringTheCopy) {
   EXPECT_TRUE(NoHostFile(run));
 }
 
-// DELE is only sent once the message is complete under its final name.
-TEST(Pop3Faults, DeleteOnlyWhatIsOnDisk) {
+// The session's files are importable only together with its deletions:
+// at DELE a message's file is still under its temporary name, and by QUIT
+// every file is complete under its final name.
+TEST(Pop3Faults, FilesAreNamedRightBeforeQuit) {
   Pop3Run run({Message("<1@x>"), Message("<2@x>")});
-  std::vector<std::string> seen_at_dele;
+  std::vector<Lines> seen;
   run.server.SetCommandHook([&](const std::string& command) {
-    if (command.rfind("DELE ", 0) == 0) {
-      std::string name = "M000" + std::to_string(std::stoi(command.substr(5)) - 1) + ".MSG";
-      seen_at_dele.push_back(run.dir.Exists("IN/" + name) ? run.Spool(name) : "");
-    }
+    if (command.starts_with("DELE ") || command == "QUIT") seen.push_back(run.SpoolNames());
   });
   run.Configure();
   run.Run();
   run.server.Stop();
-  EXPECT_EQ(seen_at_dele,
-            (Lines{SpoolBytes(Message("<1@x>") + ".\n"), SpoolBytes(Message("<2@x>") + ".\n")}));
+  EXPECT_EQ(seen, (std::vector<Lines>{{"M0000.MSG.tmp"},
+                                      {"M0000.MSG.tmp", "M0001.MSG.tmp"},
+                                      {"M0000.MSG", "M0001.MSG"}}));
+  EXPECT_EQ(run.Spool("M0000.MSG"), SpoolBytes(Message("<1@x>") + ".\n"));
+  EXPECT_EQ(run.Spool("M0001.MSG"), SpoolBytes(Message("<2@x>") + ".\n"));
 }
 
-// No spool file can be created: every message is still read to its end,
-// so the dialogue stays in step, and stays on the server.
+// A session that loses its connection after some messages names none of
+// its files: without QUIT the server keeps every message, and the next run
+// fetches each once.
+TEST(Pop3Faults, ASessionWithoutQuitLeavesNoImportableFile) {
+  const std::string third = Message("<3@x>", "Hello", "line one\nline two\n");
+  Pop3Run run({Message("<1@x>"), Message("<2@x>"), third});
+  run.server.SetRetrFault(3, FakePop3Server::WireForm(third).size() - 12, Fault::kClose);
+  run.Configure({"$Pop3TimeOut=1"});
+  run.Run();
+  EXPECT_EQ(run.result.exit_code, 1);
+  EXPECT_TRUE(run.FetchedNames().empty());
+  EXPECT_EQ(run.server.Mailbox().size(), 3u);
+  EXPECT_FALSE(Contains(run.server.Commands(), "QUIT"));
+  run.server.SetRetrFault(3, std::string::npos, Fault::kClose);  // whole this time
+  run.Run();
+  EXPECT_EQ(run.result.exit_code, 0);
+  Lines fetched;
+  for (const std::string& name : run.FetchedNames()) fetched.push_back(run.Spool(name));
+  EXPECT_EQ(fetched, (Lines{SpoolBytes(Message("<1@x>") + ".\n"),
+                            SpoolBytes(Message("<2@x>") + ".\n"), SpoolBytes(third + ".\n")}));
+  EXPECT_TRUE(run.server.Mailbox().empty());
+}
+
+// No spool file can be created: the message is still read to its end, so
+// the dialogue stays in step, and the account ends there, with QUIT and
+// nothing deleted.
 TEST(Pop3Faults, SpoolFileCannotBeCreated) {
   Pop3Run run({Message("<1@x>"), Message("<2@x>")});
   run.dir.Write("BLOCK", "a file where the directory should be");
   run.Configure({"$Pop3Spool=BLOCK\\SUB"});
   run.Run();
   EXPECT_EQ(run.result.exit_code, 1);
-  EXPECT_EQ(run.server.Commands(), (Lines{"USER user", "PASS secret", "STAT", "TOP 1 0", "RETR 1",
-                                          "TOP 2 0", "RETR 2", "QUIT"}));
+  EXPECT_EQ(run.server.Commands(),
+            (Lines{"USER user", "PASS secret", "STAT", "TOP 1 0", "RETR 1", "QUIT"}));
   EXPECT_EQ(run.server.Mailbox().size(), 2u);
-  EXPECT_TRUE(run.Logged("? Error Spoolfile: BLOCK\\SUB\\M0000.MSG"));
-  EXPECT_TRUE(run.Logged("? Message 1 <1@x>" + Block()));
-  EXPECT_TRUE(run.Logged("? Message 2 <2@x>" + Block()));
+  EXPECT_TRUE(
+      LoggedInOrder(run.log, {"? Error Spoolfile: BLOCK\\SUB\\M0000.MSG",
+                              "? Message 1 <1@x>" + Block(), "= POP3 to 127.0.0.1 disconnected"}));
+  EXPECT_FALSE(run.Logged("? Message 2 <2@x>" + Block()));
+}
+
+// With every spool name taken, the first message finds no name and the
+// account ends: nothing more is fetched, nothing is overwritten.
+TEST(Pop3Faults, NoSpoolNameFreeEndsTheAccount) {
+  Pop3Run run({Message("<1@x>"), Message("<2@x>"), Message("<3@x>")});
+  run.dir.MakeDir("IN");
+  for (int n = 0; n < 10000; ++n) {
+    char name[16];
+    std::snprintf(name, sizeof name, "M%04d.MSG", n);
+    std::FILE* file = std::fopen(run.dir.PathOf(std::string("IN/") + name).c_str(), "w");
+    ASSERT_NE(file, nullptr);
+    std::fclose(file);
+  }
+  run.Configure();
+  run.Run();
+  EXPECT_EQ(run.result.exit_code, 1);
+  EXPECT_EQ(run.server.Commands(),
+            (Lines{"USER user", "PASS secret", "STAT", "TOP 1 0", "RETR 1", "QUIT"}));
+  EXPECT_EQ(std::count(run.log.begin(), run.log.end(), "? Error Spoolfile: IN\\M9999.MSG"), 1);
+  EXPECT_EQ(run.server.Mailbox().size(), 3u);
+  EXPECT_EQ(run.SpoolNames().size(), 10000u);
+}
+
+// A message that never ends, fast or slow, is cut once it runs far past the
+// size its server stated, or past Pop3MaxLen: no file is left, the message
+// stays on the server, and the connection, out of step, is given up.
+TEST(Pop3Faults, AMessageThatNeverEndsIsCut) {
+  const std::string first = Message("<1@x>");
+  const std::string stated = std::to_string(FakePop3Server::StatedSize(first));
+  const struct {
+    const char* name;
+    Fault fault;
+    const char* max_len;
+    std::string cut;
+  } cases[] = {
+      {"fast, past its stated size", Fault::kEndless, "0",
+       "? Message 1 longer than stated (" + stated + " Bytes), not fetched"},
+      {"fast, past Pop3MaxLen", Fault::kEndless, "5000",
+       "? Message 1 longer than 5000 Bytes (Pop3MaxLen), not fetched"},
+      {"slow, past Pop3MaxLen", Fault::kEndlessSlow, "3000",
+       "? Message 1 longer than 3000 Bytes (Pop3MaxLen), not fetched"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    Pop3Run run({first, Message("<2@x>")});
+    run.server.SetRetrFault(1, FakePop3Server::WireForm(first).size() - 3, c.fault);
+    run.Configure({"$Pop3TimeOut=2", std::string("$Pop3MaxLen=") + c.max_len});
+    const auto started = std::chrono::steady_clock::now();
+    run.Run({}, 20000);
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(10));
+    run.server.Stop();
+    EXPECT_EQ(run.result.exit_code, 1);
+    EXPECT_TRUE(run.FetchedNames().empty());
+    for (const std::string& name : run.SpoolNames())
+      EXPECT_EQ(name.find(".tmp"), std::string::npos);
+    EXPECT_EQ(run.server.Mailbox().size(), 2u);
+    EXPECT_EQ(run.server.Commands(), kToFirstRetr);
+    EXPECT_TRUE(LoggedInOrder(run.log, {c.cut, "? Message 1 <1@x>" + Block()}));
+  }
+}
+
+// STAT figures too large to be true are a STAT failure, not an empty
+// mailbox: the error bit is set and nothing is asked (a count past 32 bits
+// is a case of the session's failure paths).
+TEST(Pop3Faults, StatFiguresThatDoNotFit) {
+  for (const char* reply : {"+OK 2147483648 100", "+OK 3 99999999999999999999"}) {
+    SCOPED_TRACE(reply);
+    Pop3Run run({Message("<1@x>")});
+    run.server.SetReply("STAT", reply);
+    run.Configure();
+    run.Run();
+    EXPECT_EQ(run.result.exit_code, 1);
+    EXPECT_EQ(run.server.Commands(), (Lines{"USER user", "PASS secret", "STAT", "QUIT"}));
+    EXPECT_TRUE(run.Logged(std::string("? ") + reply));
+  }
 }
 
 // A message as the spool file holds it: every line as it was sent (dot

@@ -306,6 +306,14 @@ bool FakePop3Server::SendMessage(FakeConnection& connection, int number, bool he
         if (!connection.SendRaw(std::string_view(&byte, 1))) break;
       }
     }
+    if (cut && (fault->action == RetrFault::kEndless || fault->action == RetrFault::kEndlessSlow)) {
+      const std::string line = std::string(kEndlessLine - 2, 'e') + "\r\n";
+      for (std::size_t endless = 0; endless < kEndlessBytes && !server_.stopping();
+           endless += line.size()) {
+        if (fault->action == RetrFault::kEndlessSlow) connection.Stall(kTrickleMs);
+        if (!connection.SendRaw(line)) break;
+      }
+    }
     piece.clear();
     return ok;
   };

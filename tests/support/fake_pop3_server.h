@@ -48,9 +48,14 @@ class FakePop3Server {
   };
 
   // What happens in the middle of a RETR reply: the connection closes, the
-  // server falls silent, or the rest trickles one byte every kTrickleMs.
-  enum class RetrFault { kClose, kStall, kTrickle };
+  // server falls silent, the rest trickles one byte every kTrickleMs, or
+  // the message never ends: lines of kEndlessLine bytes follow, as fast as
+  // the client takes them or one every kTrickleMs (until the client goes,
+  // the server stops, or kEndlessBytes were sent).
+  enum class RetrFault { kClose, kStall, kTrickle, kEndless, kEndlessSlow };
   static constexpr int kTrickleMs = 500;
+  static constexpr std::size_t kEndlessLine = 1024;
+  static constexpr std::size_t kEndlessBytes = std::size_t{256} << 20;
 
   // `messages` are the mailbox, numbered from 1; their lines end with LF or
   // CR LF (a last line without one is taken as a line).
