@@ -94,6 +94,8 @@ bool DeferredSync::Hold(DurableFile file, std::string* err) {
     if (err != nullptr) *err = file.final_path_ + ": " + LastErrorText();
     return false;  // `file` takes its temporary file along
   }
+  // A session may hold thousands of files: none keeps its write buffer.
+  std::string().swap(file.buffer_);
   held_.push_back(std::move(file));
   return true;
 }
