@@ -67,14 +67,14 @@ SpoolFormat DecideSpoolFormat(std::string_view first_bytes) {
   return SpoolFormat::kUnknown;
 }
 
-void SendSpoolDirectory(SmtpSession& session, TriedFiles* tried) {
+void SendSpoolDirectory(SmtpSession& session, TriedFiles* tried, SpoolRewriter& rewriter) {
   RunState& state = session.state();
   const std::string& dir = session.account().SpoolDir;
   for (std::string_view pattern : kPatterns) {
     if (state.ExitRequested || !state.SmtpConnected) return;
     for (const std::string& name : platform::FindFiles(dir, pattern)) {
       if (!tried->insert(name).second) continue;
-      SendSpoolFile(session, name);
+      SendSpoolFile(session, name, rewriter);
       if (state.ExitRequested) {
         state.SmtpInfoField.Set(ExitRequestText);
         return;
@@ -94,7 +94,7 @@ bool HasUntriedFiles(std::string_view dir, const TriedFiles& tried) {
   return false;
 }
 
-bool SendSpoolFile(SmtpSession& session, const std::string& name) {
+bool SendSpoolFile(SmtpSession& session, const std::string& name, SpoolRewriter& rewriter) {
   RunState& state = session.state();
   const std::string path = session.account().SpoolDir + name;
   platform::InputFile file;
@@ -103,7 +103,7 @@ bool SendSpoolFile(SmtpSession& session, const std::string& name) {
   std::uint64_t length = platform::FileSize(path).value_or(0);
   state.SpoolFileSize = length;
   SpoolLineReader reader(session.log(), file, length);
-  SpoolRemainder remainder(state, session.log(), path);
+  SpoolRemainder remainder(state, session.log(), path, rewriter);
   bool sent = SendByFormat(session, reader, remainder, FirstBytes(file));
   file.Close();
   if (!sent) {

@@ -7,6 +7,8 @@
 #include <string>
 #include <string_view>
 
+#include "smtp/spool_remainder.h"
+
 namespace postil {
 
 class SmtpSession;
@@ -22,14 +24,17 @@ using TriedFiles = std::set<std::string>;
 
 // Sends the files of the session's spool directory that were not tried
 // yet over its connection, until they are done, the connection is closed
-// or an exit is requested. Each file is added to `tried`.
-void SendSpoolDirectory(SmtpSession& session, TriedFiles* tried);
+// or an exit is requested. Each file is added to `tried`. `rewriter` cuts
+// the messages done from a batched file of several.
+void SendSpoolDirectory(SmtpSession& session, TriedFiles* tried,
+                        SpoolRewriter& rewriter = DiskSpoolRewriter());
 
 // True when `dir` holds a spool file not in `tried`.
 bool HasUntriedFiles(std::string_view dir, const TriedFiles& tried);
 
 // One file (a name in the spool directory); true when it was sent, and
 // then it is deleted.
-bool SendSpoolFile(SmtpSession& session, const std::string& name);
+bool SendSpoolFile(SmtpSession& session, const std::string& name,
+                   SpoolRewriter& rewriter = DiskSpoolRewriter());
 
 }  // namespace postil

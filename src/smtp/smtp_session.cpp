@@ -1,9 +1,11 @@
 #include "smtp/smtp_session.h"
 
+#include <chrono>
 #include <initializer_list>
 
 #include "config/config.h"
 #include "core/run_state.h"
+#include "smtp/reply_log.h"
 #include "text/cp437_case.h"
 #include "text/header_codecs.h"
 
@@ -24,6 +26,25 @@ std::string OfferedMechanisms(std::string_view ehlo_line) {
   return list;
 }
 
+namespace {
+
+// The session's transport, wrapped so that the data of a message is
+// bounded; `bound` keeps a view of the wrapper.
+std::unique_ptr<Transport> BoundData(std::unique_ptr<Transport> transport,
+                                     DataBoundTransport** bound) {
+  auto wrapped = std::make_unique<DataBoundTransport>(std::move(transport));
+  *bound = wrapped.get();
+  return wrapped;
+}
+
+std::int64_t MillisecondsSince(std::chrono::steady_clock::time_point start) {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
+                                                               start)
+      .count();
+}
+
+}  // namespace
+
 struct SmtpSession::AuthStep {
   std::string log;
   std::string field;
@@ -41,7 +62,7 @@ SmtpSession::SmtpSession(RunState& state, const Config& config, const SmtpAccoun
       log_(state.log.For(LogThread::kSmtp)),
       config_(config),
       account_(account),
-      connection_(state.SmtpSocket, std::move(transport)) {
+      connection_(state.SmtpSocket, BoundData(std::move(transport), &data_bound_)) {
   channel_.SetBoundNotice(
       [this](std::int64_t seconds) { log_.Write(LogLevel::kFailure, ExchangeBoundText(seconds)); });
 }
@@ -55,16 +76,23 @@ bool SmtpSession::SmtpConnect() {
   std::string line;
   open_ = true;
   broken_ = false;
+  given_up_ = false;
+  awaiting_reply_ = false;
+  reply_reserve_ = ReplyReserve(static_cast<std::int64_t>(account_.TimeOut) * 1000);
   const ConnectionTarget target = MakeConnectionTarget(account_.Server, account_.Port,
                                                        account_.TimeOut, account_.Tls,
                                                        config_.TlsCaFile);
   connection_.OpenAndGreet(state_, log_, target, [&](Channel& channel) {
+        ReplyLog reply_log(log_);
         for (int count = 0; count < kMaxReplyLines; ++count) {
+          const auto start = std::chrono::steady_clock::now();
           if (!HasText(channel.ReadReplyLine(&line))) break;
+          ChargeReply(MillisecondsSince(start), count == 0);
           state_.TotalBytes += line.size() + 2;
-          log_.Write(line.starts_with("220") ? LogLevel::kProgress : LogLevel::kFailure, line);
+          reply_log.Line(line.starts_with("220") ? LogLevel::kProgress : LogLevel::kFailure, line);
           if (!line.starts_with("220-")) break;
         }
+        reply_log.End();
       });
   if (line.starts_with("220 ")) {
     state_.SmtpConnected = true;
@@ -125,11 +153,13 @@ bool SmtpSession::SmtpGreet(std::string_view helo_domain, std::string* reply) {
   std::string mechanisms;
   ReplyStatus status = ReplyStatus::kFailed;
   if (SendCommand(command)) {
+    ReplyLog reply_log(log_);
     status = ReadMultiLine("250-", reply, [&](const std::string& line) {
       if (!line.starts_with("250")) return;
-      log_.Write(LogLevel::kTrace, line);
+      reply_log.Line(LogLevel::kTrace, line);
       if (authenticate) mechanisms += OfferedMechanisms(line);
     });
+    reply_log.End();
   }
   if (status == ReplyStatus::kFailed) {
     *reply = "   ";
@@ -216,20 +246,60 @@ bool SmtpSession::SmtpQuit() {
 }
 
 bool SmtpSession::SendCommand(std::string_view line) {
-  if (!channel_.WriteLine(line)) broken_ = true;
+  if (given_up_ || !channel_.WriteLine(line)) {
+    NoteSendFailure();
+    broken_ = true;
+  }
+  awaiting_reply_ = true;
   return !broken_;
 }
 
 bool SmtpSession::SendRaw(std::string_view bytes) {
-  if (!channel_.WriteRaw(bytes)) broken_ = true;
+  if (given_up_ || !channel_.WriteRaw(bytes)) {
+    NoteSendFailure();
+    broken_ = true;
+  }
+  awaiting_reply_ = true;
   return !broken_;
 }
 
+void SmtpSession::BeginData() { data_bound_->BeginData(account_.TimeOut * 1000); }
+
+void SmtpSession::NoteSendFailure() {
+  if (given_up_ || !data_bound_->BoundHit()) return;
+  GiveUp("Message data not taken within " + std::to_string(data_bound_->AllowedSeconds()) +
+         " seconds, connection given up");
+}
+
 ReplyStatus SmtpSession::ReadReply(std::string* line) {
+  data_bound_->EndData();
+  if (given_up_) {
+    line->clear();
+    broken_ = true;
+    return ReplyStatus::kFailed;
+  }
+  const auto start = std::chrono::steady_clock::now();
   const ReadResult result = channel_.ReadReplyLine(line);
-  if (HasText(result)) return ReplyStatus::kLine;
+  if (HasText(result)) {
+    ChargeReply(MillisecondsSince(start), awaiting_reply_);
+    awaiting_reply_ = false;
+    return ReplyStatus::kLine;
+  }
   broken_ = true;
   return result == ReadResult::kClosed ? ReplyStatus::kClosed : ReplyStatus::kFailed;
+}
+
+void SmtpSession::ChargeReply(std::int64_t ms, bool begins_reply) {
+  if (given_up_ || reply_reserve_.Took(ms, begins_reply)) return;
+  GiveUp("Replies too slow (more than " + std::to_string(reply_reserve_.ReserveSeconds()) +
+         " seconds late in all), connection given up");
+}
+
+void SmtpSession::GiveUp(const std::string& why) {
+  given_up_ = true;
+  broken_ = true;
+  state_.SmtpErrorFlag = true;
+  log_.Write(LogLevel::kFailure, why);
 }
 
 void SmtpSession::CloseConnection() {

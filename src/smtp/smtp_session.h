@@ -12,6 +12,7 @@
 #include "core/channel.h"
 #include "core/worker_connection.h"
 #include "log/logger.h"
+#include "smtp/sending_bounds.h"
 
 namespace postil {
 
@@ -58,6 +59,13 @@ class SmtpSession {
   bool SendCommand(std::string_view line);
   // Bytes exactly as given.
   bool SendRaw(std::string_view bytes);
+  // The data of a message follows: its sends are bounded as
+  // DataAllowedMilliseconds() says, until the next reply is read.
+  void BeginData();
+  // A reply line. Replies that fall behind as ReplyReserve says give the
+  // connection up: the line that used up the reserve still counts, but
+  // every later send and read fails. Both bounds are logged (kFailure) and
+  // set SmtpErrorFlag when they give up.
   ReplyStatus ReadReply(std::string* line);
   // Reads the lines of a reply while they begin `continuation` ("250-"),
   // at most kMaxReplyLines; each line goes to `on_line`. The last line read
@@ -95,13 +103,23 @@ class SmtpSession {
   // Runs the steps of one AUTH dialogue; false at the first wrong reply
   // (logged, field set, SmtpErrorFlag) or channel failure (silent).
   bool RunAuthSteps(const AuthStep* steps, std::size_t count);
+  // Charges a reply line that took `ms` to the reserve; gives the
+  // connection up when it is used up.
+  void ChargeReply(std::int64_t ms, bool begins_reply);
+  void GiveUp(const std::string& why);
+  // After a failed send: says so when the data's bound cut it.
+  void NoteSendFailure();
 
   RunState& state_;
   const Logger log_;
   const Config& config_;
   const SmtpAccount& account_;
+  DataBoundTransport* data_bound_ = nullptr;  // the channel's transport, owned by it
   WorkerConnection connection_;
   Channel& channel_ = connection_.channel();
+  ReplyReserve reply_reserve_;
+  bool awaiting_reply_ = false;  // a send since the last reply line
+  bool given_up_ = false;
   bool open_ = false;
   bool broken_ = false;
   bool abandoned_ = false;

@@ -23,20 +23,21 @@ constexpr int kMaxConnectionsPerServer = 10;
 // One connection: the files not tried yet, then QUIT. True when a file was
 // abandoned on it, so that the files after it need a new connection.
 bool ServeConnection(RunState& state, const Config& config, const SmtpAccount& account,
-                     TriedFiles* tried) {
+                     TriedFiles* tried, SpoolRewriter& rewriter) {
   SmtpSession session(state, config, account);
   if (!session.SmtpConnect()) {
     state.SmtpInfoField.Set("not reachable");
     session.log().Write(LogLevel::kFailure, "SMTP Server " + account.Server + " not reachable");
     return false;
   }
-  SendSpoolDirectory(session, tried);
+  SendSpoolDirectory(session, tried, rewriter);
   session.SmtpQuit();
   session.log().Write(LogLevel::kConnection, "SMTP to " + account.Server + " disconnected");
   return session.Abandoned();
 }
 
-void ServeServer(RunState& state, const Config& config, const SmtpAccount& account, Logger log) {
+void ServeServer(RunState& state, const Config& config, const SmtpAccount& account, Logger log,
+                 SpoolRewriter& rewriter) {
   state.SmtpServerName.Set(account.Server);
   std::string dir = account.SpoolDir.substr(0, account.SpoolDir.size() - 1);
   if (!platform::DirectoryExists(dir)) {
@@ -57,7 +58,8 @@ void ServeServer(RunState& state, const Config& config, const SmtpAccount& accou
   }
   log.Write(LogLevel::kDialogueStart, "SMTP Starting to " + account.Server);
   TriedFiles tried;
-  for (int connection = 1; ServeConnection(state, config, account, &tried); ++connection) {
+  for (int connection = 1; ServeConnection(state, config, account, &tried, rewriter);
+       ++connection) {
     if (state.ExitRequested || !HasUntriedFiles(account.SpoolDir, tried)) return;
     if (connection == kMaxConnectionsPerServer) {
       log.Write(LogLevel::kFailure, "SMTP Too many abandoned Spoolfiles for " + account.Server);
@@ -99,7 +101,7 @@ bool SmtpAfterPopWait(RunState& state, const Config& config) {
   return false;
 }
 
-void SmtpWorker(RunState& state, const Config& config) {
+void SmtpWorker(RunState& state, const Config& config, SpoolRewriter& rewriter) {
   if (config.SmtpServer.empty() || config.SmtpServer == "disabled" || !state.SmtpEnabled) {
     state.SmtpInfoField.Set("Disabled");
     return;
@@ -108,7 +110,7 @@ void SmtpWorker(RunState& state, const Config& config) {
   const int servers = AccountCount(config.SmtpServer);
   for (int i = 1; i <= servers; ++i) {
     try {
-      ServeServer(state, config, SelectSmtpAccount(config, i), log);
+      ServeServer(state, config, SelectSmtpAccount(config, i), log, rewriter);
     } catch (const std::exception&) {
       // A failure nothing else caught (memory, most likely) ends this
       // server's turn only; its files stay for the next run. The session

@@ -3,6 +3,8 @@
 // before starting it.
 #pragma once
 
+#include "smtp/spool_remainder.h"
+
 namespace postil {
 
 struct Config;
@@ -13,6 +15,8 @@ struct RunState;
 // and gives false.
 bool SmtpAfterPopWait(RunState& state, const Config& config);
 
-void SmtpWorker(RunState& state, const Config& config);
+// `rewriter` cuts the messages done from a batched file of several.
+void SmtpWorker(RunState& state, const Config& config,
+                SpoolRewriter& rewriter = DiskSpoolRewriter());
 
 }  // namespace postil

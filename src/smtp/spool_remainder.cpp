@@ -35,33 +35,49 @@ bool Copy(platform::InputFile& in, platform::DurableFile* out, std::uint64_t cou
   return true;
 }
 
+// Replaces the file through a durable copy in the same directory.
+class DiskRewriter final : public SpoolRewriter {
+ public:
+  bool Rewrite(const std::string& path, std::uint64_t head, std::uint64_t skip,
+               std::string* err) override {
+    platform::InputFile in;
+    if (!in.Open(path, err)) return false;
+    const std::string temp = path + std::string(kTempSuffix);
+    platform::DurableFile out;
+    if (!out.Create(path, temp, err)) return false;
+    if (!Copy(in, &out, head, false) || !Copy(in, nullptr, skip, false) ||
+        !Copy(in, &out, 0, true)) {
+      *err = "the rest of the file could not be copied";
+      return false;  // `out` goes without a trace
+    }
+    return out.Commit(err);
+  }
+};
+
 }  // namespace
 
-SpoolRemainder::SpoolRemainder(RunState& state, Logger log, std::string path)
-    : state_(state), log_(log), path_(std::move(path)) {}
+SpoolRewriter& DiskSpoolRewriter() {
+  static DiskRewriter rewriter;
+  return rewriter;
+}
+
+SpoolRemainder::SpoolRemainder(RunState& state, Logger log, std::string path,
+                               SpoolRewriter& rewriter)
+    : state_(state), log_(log), path_(std::move(path)), rewriter_(rewriter) {}
 
 bool SpoolRemainder::DropDoneBefore(std::uint64_t offset) {
   if (offset <= head_ + dropped_) return true;
   std::string err;
-  if (!Rewrite(offset - head_ - dropped_, &err)) {
+  if (!rewriter_.Rewrite(path_, head_, offset - head_ - dropped_, &err)) {
     log_.Write(LogLevel::kFailure, "Error rewriting Spoolfile");
+    log_.Write(LogLevel::kFailure, "No further message sent from " + path_ + " (" + err +
+                                       "): the one sent last goes again in the next run");
     state_.SmtpErrorFlag = true;
     return false;
   }
   dropped_ = offset - head_;
   log_.Write(LogLevel::kSpoolDetail, "Sent messages removed from Spoolfile");
   return true;
-}
-
-bool SpoolRemainder::Rewrite(std::uint64_t skip, std::string* err) const {
-  platform::InputFile in;
-  if (!in.Open(path_, err)) return false;
-  const std::string temp = path_ + std::string(kTempSuffix);
-  platform::DurableFile out;
-  if (!out.Create(path_, temp, err)) return false;
-  if (!Copy(in, &out, head_, false) || !Copy(in, nullptr, skip, false) || !Copy(in, &out, 0, true))
-    return false;  // `out` goes without a trace
-  return out.Commit(err);
 }
 
 }  // namespace postil

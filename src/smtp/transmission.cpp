@@ -8,6 +8,7 @@
 #include "core/run_state.h"
 #include "smtp/body_sender.h"
 #include "smtp/message_rules.h"
+#include "smtp/reply_log.h"
 #include "smtp/smtp_session.h"
 #include "smtp/spool_line_reader.h"
 #include "smtp/spool_remainder.h"
@@ -98,6 +99,7 @@ std::optional<NormalEnvelope> ScanNormalEnvelope(SmtpSession& session, SpoolLine
 // The header (its first line, the separator, dropped) and the dot-stuffed
 // body; true when all of it was sent.
 bool SendNormalContent(SmtpSession& session, SpoolLineReader& reader) {
+  session.BeginData();
   reader.ReadSpoolLine();
   std::string line;
   do {
@@ -198,10 +200,12 @@ CommandPhase SendBatchedCommands(SmtpSession& session, SpoolLineReader& reader,
     if (session.SendCommand(line)) {
       state.SentBytes += line.size() + 1;
       t.commands_sent = true;
+      ReplyLog reply_log(session.log());
       status = session.ReadMultiLine("250-", &reply, [&](const std::string& reply_line) {
         state.TotalBytes += reply_line.size() + 2;
-        if (reply_line.starts_with("250")) session.log().Write(LogLevel::kTrace, reply_line);
+        if (reply_line.starts_with("250")) reply_log.Line(LogLevel::kTrace, reply_line);
       });
+      reply_log.End();
     }
     if (status != ReplyStatus::kLine || reply.empty())
       return Failed(session, ending::kConnectionLost);
@@ -217,6 +221,7 @@ CommandPhase SendBatchedCommands(SmtpSession& session, SpoolLineReader& reader,
 
 // The data lines, already dot-stuffed, up to and including ".".
 bool SendBatchedData(SmtpSession& session, SpoolLineReader& reader) {
+  session.BeginData();
   BodySender body(session, session.account().Burst);
   bool in_header = true;
   for (;;) {
@@ -306,8 +311,8 @@ bool SendBatchedMessage(SmtpSession& session, SpoolLineReader& reader, SpoolRema
     if (reader.Failed()) return false;  // what follows cannot be known sent
     // A file of one refused message stays, like any refused file.
     if (!first) return phase == CommandPhase::kData || message > 1;
-    remainder.DropDoneBefore(rest);
-    if (!session.IsOpen()) return false;
+    // Unrecorded, a message sent now would go again with this one.
+    if (!remainder.DropDoneBefore(rest) || !session.IsOpen()) return false;
     state.SentBytes = 0;
     state.SmtpSentRcvdField.Set("%SendBytes%");
   }

@@ -77,7 +77,8 @@ class SmtpRun {
                        "\r\n$Pop3User=user\r\n$Pop3Pass=" + pop3_password +
                        "\r\n$Pop3Spool=IN\r\n$SmtpServer=127.0.0.1\r\n"
                        "$SmtpPort=" + std::to_string(server.port()) +
-                       "\r\n$SmtpSpool=OUT\r\n$SmtpTimeOut=5\r\n";
+                       "\r\n$SmtpSpool=OUT\r\n$SmtpTimeOut=" + std::to_string(time_out) +
+                       "\r\n";
     for (const std::string& line : extra) text += line + "\r\n";
     dir.Write(config_name, text);
   }
@@ -86,7 +87,7 @@ class SmtpRun {
     config_name = "QUIL.BFG";
     std::string text = "Pop3Server=disabled\r\nPop3Spool=IN\r\nSmtpServer=127.0.0.1\r\n"
                        "SmtpPort=" + std::to_string(server.port()) +
-                       "\r\nSmtpSpool=OUT\r\nSmtpTimeOut=5\r\n";
+                       "\r\nSmtpSpool=OUT\r\nSmtpTimeOut=" + std::to_string(time_out) + "\r\n";
     for (const std::string& line : extra) text += line + "\r\n";
     dir.Write(config_name, text);
   }
@@ -97,7 +98,7 @@ class SmtpRun {
 
   RunResult Run(std::vector<std::string> args = {}) {
     args.insert(args.begin(), config_name);
-    result = RunPostilIn(dir, args, {}, 60000);
+    result = RunPostilIn(dir, args, {}, time_limit_ms);
     EXPECT_FALSE(result.timed_out) << result.console;
     smtp_log = SmtpLogLines(result.log);
     return result;
@@ -106,6 +107,8 @@ class SmtpRun {
   HostDir dir;
   FakeSmtpServer server;
   std::string config_name = "POSTIL.CFG";
+  int time_out = 5;           // SmtpTimeOut, seconds
+  int time_limit_ms = 60000;  // for the run of the binary
   // The POP3 side of a module-style configuration.
   std::string pop3_server = "disabled";
   int pop3_port = 110;

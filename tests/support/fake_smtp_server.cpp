@@ -120,7 +120,15 @@ void FakeSmtpServer::Note(std::string line) {
 bool FakeSmtpServer::Send(FakeConnection& connection, const std::vector<std::string>& lines) {
   for (const std::string& line : lines) {
     Note("S: " + line);
-    if (!connection.SendLine(line)) return false;
+    if (options_.dribble_ms <= 0) {
+      if (!connection.SendLine(line)) return false;
+      continue;
+    }
+    const std::string bytes = line + "\r\n";
+    for (char byte : bytes) {
+      connection.Stall(options_.dribble_ms);
+      if (server_.stopping() || !connection.SendRaw(std::string_view(&byte, 1))) return false;
+    }
   }
   return true;
 }

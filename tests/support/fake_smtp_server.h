@@ -50,6 +50,9 @@ class FakeSmtpServer {
     int close_after_data_lines = -1;
     int port = 0;     // 0: an ephemeral port
     int pace_ms = 0;  // wait before every reply
+    // Every byte of a reply goes alone, this long after the one before (a
+    // server that stays just within each wait of the client).
+    int dribble_ms = 0;
     std::string listen_address = "127.0.0.1";  // or "::1"
     // The server's certificate and key; needed by the two below.
     TlsServerSettings tls;
