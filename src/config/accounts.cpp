@@ -1,5 +1,7 @@
 #include "config/accounts.h"
 
+#include <algorithm>
+
 #include "config/lookup_setting.h"
 
 namespace postil {
@@ -18,8 +20,7 @@ int PortValue(std::string_view list, int account, int default_port) {
 }
 
 int TimeOutValue(std::string_view list, int account) {
-  return static_cast<int>(
-      RangedValue(AccountWord(list, account, Fallback::kFirstWord), 0, kMaxTimeOut, 15));
+  return TimeOutSeconds(AccountWord(list, account, Fallback::kFirstWord));
 }
 
 std::string UnlessOffWord(const std::string& word) { return IsOffWord(word) ? std::string() : word; }
@@ -47,6 +48,12 @@ int AccountCount(std::string_view server_list) {
   int count = 1;
   for (char c : server_list) count += c == ' ';
   return count;
+}
+
+int TimeOutSeconds(std::string_view word) {
+  if (!LeadingNumber(word)) return kDefaultTimeOut;
+  const auto seconds = RangedValue(word, 0, kMaxTimeOut, kDefaultTimeOut);
+  return static_cast<int>(std::max<long long>(seconds, kShortestTimeOut));
 }
 
 long long RangedValue(std::string_view word, long long min, long long max, long long fallback) {

@@ -63,4 +63,13 @@ inline constexpr long long kMaxMaxLen = 2147483647LL;
 // The numeric value of `word` when it lies in [min, max], else `fallback`.
 long long RangedValue(std::string_view word, long long min, long long max, long long fallback);
 
+// The seconds a Pop3TimeOut or SmtpTimeOut word gives. A word without digits
+// is not understood and gives the default, as one out of range does; a
+// number that rounds to 0 asks for the least waiting and gets the shortest
+// time-out, since a line protocol can neither do without waiting nor wait
+// for ever.
+inline constexpr int kDefaultTimeOut = 15;
+inline constexpr int kShortestTimeOut = 1;
+int TimeOutSeconds(std::string_view word);
+
 }  // namespace postil

@@ -84,6 +84,29 @@ TEST(Accounts, NumbersThatDoNotFitUseTheDefault) {
   EXPECT_EQ(SelectPop3Account(config, 1).port, 65535);
 }
 
+// A time-out is never 0: a number that rounds to 0 is the shortest one, a
+// word that is no number the default, on both sides.
+TEST(Accounts, TimeOutWords) {
+  const struct {
+    const char* word;
+    int seconds;
+  } cases[] = {
+      {"20", 20},  {"7x", 7},     {"1", 1},   {"0", 1},      {"0.4", 1},      {"00", 1},
+      {"abc", 15}, {"", 15},      {"-1", 15}, {"32767", 32767}, {"32768", 15},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.word);
+    EXPECT_EQ(TimeOutSeconds(c.word), c.seconds);
+  }
+  Config config;
+  config.Pop3Server = config.SmtpServer = "a b";
+  config.Pop3TimeOut = config.SmtpTimeOut = "0 none";
+  EXPECT_EQ(SelectPop3Account(config, 1).time_out, 1);
+  EXPECT_EQ(SelectPop3Account(config, 2).time_out, 15);
+  EXPECT_EQ(SelectSmtpAccount(config, 1).TimeOut, 1);
+  EXPECT_EQ(SelectSmtpAccount(config, 2).TimeOut, 15);
+}
+
 }  // namespace
 }  // namespace postil
 

@@ -189,11 +189,35 @@ void ReviewLines(std::string_view text, Reviewer* reviewer) {
   }
 }
 
+bool IsTimeOut(const NumberSetting& setting) {
+  return setting.member == &Config::Pop3TimeOut || setting.member == &Config::SmtpTimeOut;
+}
+
+// A time-out word that does not give the seconds it seems to: no number at
+// all, or one that rounds to 0, which can mean neither no wait nor no end.
+std::optional<std::string> TimeOutNote(std::string_view name, const std::string& word) {
+  if (word.empty()) return std::nullopt;
+  const std::string seconds = std::to_string(TimeOutSeconds(word));
+  if (!LeadingNumber(word)) {
+    return std::string(name) + " value " + word + " is no number, the default of " + seconds +
+           " seconds is used";
+  }
+  if (NumericValue(word) != 0) return std::nullopt;
+  return std::string(name) + " value " + word + " is taken as " + seconds +
+         " second, the shortest time-out";
+}
+
 void ReviewNumbers(const Config& config, Reviewer* reviewer) {
   for (const NumberSetting& setting : NumberSettings()) {
     const std::string& list = config.*setting.member;
     for (int i = 1; i <= AccountCount(list); ++i) {
       std::string word = AccountWord(list, i, Fallback::kNone);
+      if (IsTimeOut(setting)) {
+        if (std::optional<std::string> note = TimeOutNote(setting.name, word)) {
+          reviewer->Say(*note);
+          continue;
+        }
+      }
       double value = NumericValue(word);
       if (word.empty() || IsWholeNumber(word) || value < static_cast<double>(setting.min) ||
           value > static_cast<double>(setting.max))

@@ -2,8 +2,8 @@
 // keys it does not know (naming the key a near miss probably meant), keys of
 // the other key style, keys it reads from box files only, keys given twice
 // or lying beyond the part that is read, numbers read from a longer text,
-// empty server words, and a file that names no server at all. Pure, any
-// thread.
+// time-outs that are no number or read as 0, empty server words, and a file
+// that names no server at all. Pure, any thread.
 #pragma once
 
 #include <string>

@@ -40,7 +40,7 @@ Channel::~Channel() { CloseChannel(); }
 
 void Channel::OpenChannel(std::string_view host, int port, int time_out_seconds) {
   CloseChannel();
-  time_out_ms_ = std::max(time_out_seconds, 0) * 1000;
+  time_out_ms_ = std::max(time_out_seconds, kShortestTimeOutSeconds) * 1000;
   connect_error_ = {};
   tls_info_ = {};
   transport_->Connect(host, port, time_out_ms_, &connect_error_);
@@ -86,31 +86,29 @@ std::intptr_t Channel::ChannelSocket() const { return transport_->Handle(); }
 
 Channel::Fill Channel::FillBuffer() {
   begin_ = end_ = 0;
-  // A time-out of 0 means "only what is already there": no bound is needed.
-  const bool bounded = time_out_ms_ > 0;
-  int wait_ms = time_out_ms_;
-  if (bounded) {
-    const int left = MillisecondsToBound();
-    if (left == 0) return Fill::kBound;
-    wait_ms = std::min(wait_ms, left);
-  }
-  // A readable stream may still hold no whole TLS record: wait again for
-  // the rest of this wait's time.
-  const auto wait_end = std::chrono::steady_clock::now() + std::chrono::milliseconds(wait_ms);
-  std::int64_t n;
-  do {
+  // A readable TLS stream may still hold no whole record: the bytes that
+  // arrived are progress all the same, as they are without TLS, where they
+  // could be handed out at once. So the time-out runs from the last arrival.
+  auto wait_end = std::chrono::steady_clock::now() + std::chrono::milliseconds(time_out_ms_);
+  std::int64_t n = Transport::kReceiveAgain;
+  while (n == Transport::kReceiveAgain) {
+    const int to_bound = MillisecondsToBound();
+    if (to_bound == 0) return Fill::kBound;
+    const auto to_time_out =
+        std::chrono::ceil<std::chrono::milliseconds>(wait_end - std::chrono::steady_clock::now());
+    const int wait_ms =
+        static_cast<int>(std::clamp<std::int64_t>(to_time_out.count(), 0, to_bound));
     switch (transport_->WaitReadable(wait_ms)) {
       case WaitResult::kTimeOut:
-        return bounded && MillisecondsToBound() == 0 ? Fill::kBound : Fill::kTimeOut;
+        return MillisecondsToBound() == 0 ? Fill::kBound : Fill::kTimeOut;
       case WaitResult::kError:
         return Fill::kError;
       case WaitResult::kReady:
         break;
     }
     n = transport_->Receive(buffer_.get(), kBufferSize);
-    const auto left = std::chrono::ceil<std::chrono::milliseconds>(wait_end - std::chrono::steady_clock::now());
-    wait_ms = static_cast<int>(std::max<std::int64_t>(left.count(), 0));
-  } while (n == Transport::kReceiveAgain);
+    wait_end = std::chrono::steady_clock::now() + std::chrono::milliseconds(time_out_ms_);
+  }
   if (n < 0) return Fill::kError;
   if (n == 0) return Fill::kClosed;
   end_ = static_cast<std::size_t>(n);
@@ -118,7 +116,9 @@ Channel::Fill Channel::FillBuffer() {
   return Fill::kData;
 }
 
-ReadResult Channel::ReadLine(std::string* line) {
+ReadResult Channel::ReadLine(std::string* line) { return Read(line, AtTimeOut::kLineGoesOn); }
+
+ReadResult Channel::Read(std::string* line, AtTimeOut at_time_out) {
   line->clear();
   bound_hit_ = false;
   if (!transport_->IsConnected()) return ReadResult::kFailed;
@@ -136,7 +136,11 @@ ReadResult Channel::ReadLine(std::string* line) {
         case Fill::kData:
           break;
         case Fill::kTimeOut:
-          return piece_or(ReadResult::kTimedOut, ReadResult::kPiece);
+          if (at_time_out == AtTimeOut::kLineGoesOn) {
+            return piece_or(ReadResult::kTimedOut, ReadResult::kPiece);
+          }
+          in_line_ = false;
+          return line->empty() ? ReadResult::kTimedOut : ReadResult::kLine;
         case Fill::kClosed:
           at_end_ = true;
           return piece_or(ReadResult::kClosed, ReadResult::kCutAtEnd);
@@ -170,18 +174,20 @@ ReadResult Channel::ReadLine(std::string* line) {
 }
 
 ReadResult Channel::ReadReplyLine(std::string* line) {
+  // A reply the time-out cut short is taken as it is; were its line left
+  // open, the next reply would be taken for its rest and dropped.
   ReadResult result;
   do {
-    result = ReadLine(line);
+    result = Read(line, AtTimeOut::kLineEnds);
     if (!HasText(result)) return result;
   } while (!starts_line_);  // the rest of an earlier line is no reply
   std::string rest;
   while (result == ReadResult::kPiece) {
-    switch (ReadLine(&rest)) {
+    switch (Read(&rest, AtTimeOut::kLineEnds)) {
       case ReadResult::kPiece:
         break;
       case ReadResult::kLine:
-      case ReadResult::kTimedOut:  // a reply the time-out cut short is taken as it is
+      case ReadResult::kTimedOut:
         return ReadResult::kLine;
       case ReadResult::kCutAtEnd:
       case ReadResult::kClosed:

@@ -42,9 +42,14 @@ class Channel final : public Abortable {
   Channel(const Channel&) = delete;
   Channel& operator=(const Channel&) = delete;
 
+  // No wait of a channel is without a bound, and none so short that no line
+  // could arrive: a time-out below this is taken as this.
+  static constexpr int kShortestTimeOutSeconds = 1;
+
   // Resolves `host` and connects to the first of its addresses that answers
   // within the time-out; never fails visibly: an unconnected channel fails
-  // every read and write, and LastConnectError() says why.
+  // every read and write, and LastConnectError() says why. The time-out
+  // bounds the connect, the TLS handshake and every wait after them.
   void OpenChannel(std::string_view host, int port, int time_out_seconds);
   // Secures the open connection with TLS (right after opening, or after the
   // protocol's STARTTLS was accepted) and checks the server as `settings`
@@ -71,8 +76,9 @@ class Channel final : public Abortable {
   ReadResult ReadLine(std::string* line);
   // A reply line: the first kBufferSize bytes of the next line that starts
   // one; the rest of a longer line is read and dropped, so no piece is ever
-  // taken for a reply of its own. kLine (also for a reply a time-out cut
-  // short), kCutAtEnd, or a result without text.
+  // taken for a reply of its own. A time-out ends the line: the text before
+  // it is the reply (kLine), and what comes after it begins a new line.
+  // kLine, kCutAtEnd, or a result without text.
   ReadResult ReadReplyLine(std::string* line);
   // The text of the last ReadLine begins a line (not a continuation).
   bool StartsLine() const { return starts_line_; }
@@ -110,8 +116,13 @@ class Channel final : public Abortable {
 
  private:
   enum class Fill { kData, kTimeOut, kClosed, kError, kBound };
-  // Waits once, at most until the exchange's bound, and receives into the
-  // emptied buffer.
+  // What a time-out does to a line that has begun: a line of data goes on
+  // after it, a reply line ends there.
+  enum class AtTimeOut { kLineGoesOn, kLineEnds };
+  ReadResult Read(std::string* line, AtTimeOut at_time_out);
+  // Waits until bytes can be handed out, at most the time-out from the last
+  // bytes that arrived and never past the exchange's bound, and receives
+  // into the emptied buffer.
   Fill FillBuffer();
   // A new exchange begins: its bound starts now, without extension.
   void StartExchange();

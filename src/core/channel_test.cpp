@@ -11,6 +11,7 @@
 #include "support/fake_server.h"
 #include "support/host_dir.h"
 #include "support/memory_transport.h"
+#include "support/slow_relay.h"
 #include "support/test_certificates.h"
 #include "support/test_system.h"
 
@@ -212,27 +213,60 @@ TEST(ChannelTest, ReplyLinesDropTheRestOfALongLine) {
   EXPECT_EQ(line, "-ERR real");
 }
 
+// A time-out of 0 could neither wait nor be endless: it is the shortest
+// time-out, one second.
 TEST(ChannelTest, SilentServerTimesOutAfterTheConfiguredSeconds) {
-  FakeServer server([](FakeConnection& connection) {
-    connection.SendRaw("partial");
-    connection.StallUntilStopped();
-  });
-  Channel channel;
-  channel.OpenChannel("127.0.0.1", server.port(), 1);
-  std::string line;
+  for (const int time_out : {1, 0}) {
+    SCOPED_TRACE(time_out);
+    FakeServer server([](FakeConnection& connection) {
+      connection.SendRaw("partial");
+      connection.StallUntilStopped();
+    });
+    Channel channel;
+    channel.OpenChannel("127.0.0.1", server.port(), time_out);
+    std::string line;
 
-  // Bytes before the time-out are a piece of a line; nothing at all is a
-  // time-out.
-  auto start = Clock::now();
-  EXPECT_EQ(channel.ReadLine(&line), ReadResult::kPiece);
-  EXPECT_EQ(line, "partial");
-  EXPECT_GE(MillisecondsSince(start), 900);
+    // Bytes before the time-out are a piece of a line; nothing at all is a
+    // time-out.
+    auto start = Clock::now();
+    EXPECT_EQ(channel.ReadLine(&line), ReadResult::kPiece);
+    EXPECT_EQ(line, "partial");
+    EXPECT_GE(MillisecondsSince(start), 900);
 
-  start = Clock::now();
-  EXPECT_EQ(channel.ReadLine(&line), ReadResult::kTimedOut);
-  EXPECT_EQ(line, "");
-  EXPECT_GE(MillisecondsSince(start), 900);
-  EXPECT_LT(MillisecondsSince(start), 3000);
+    start = Clock::now();
+    EXPECT_EQ(channel.ReadLine(&line), ReadResult::kTimedOut);
+    EXPECT_EQ(line, "");
+    EXPECT_GE(MillisecondsSince(start), 900);
+    EXPECT_LT(MillisecondsSince(start), 3000);
+  }
+}
+
+// A reply the time-out cut short is taken as it is, and its line ends
+// there: the reply that follows is read as a reply, not as its rest. A
+// line of data goes on after a time-out.
+TEST(ChannelTest, ATimeOutEndsAReplyLineButNotADataLine) {
+  for (const bool reply : {true, false}) {
+    SCOPED_TRACE(reply ? "reply" : "data");
+    FakeServer server([](FakeConnection& connection) {
+      connection.SendRaw("+OK ready");
+      std::string command;
+      if (connection.ReadLine(&command) == FakeConnection::ReadResult::kLine)
+        connection.SendRaw("+OK " + command + "\r\n");
+      connection.StallUntilStopped();
+    });
+    Channel channel;
+    channel.OpenChannel("127.0.0.1", server.port(), 1);
+    std::string line;
+    const auto start = Clock::now();
+    EXPECT_EQ(reply ? channel.ReadReplyLine(&line) : channel.ReadLine(&line),
+              reply ? ReadResult::kLine : ReadResult::kPiece);
+    EXPECT_EQ(line, "+OK ready");
+    EXPECT_LT(MillisecondsSince(start), 1900);  // one time-out, not two
+    ASSERT_TRUE(channel.WriteLine("USER a"));
+    EXPECT_EQ(reply ? channel.ReadReplyLine(&line) : channel.ReadLine(&line), ReadResult::kLine);
+    EXPECT_EQ(line, "+OK USER a");
+    EXPECT_EQ(channel.StartsLine(), reply);
+  }
 }
 
 TEST(ChannelTest, UnreachableServerLeavesTheChannelUnconnected) {
@@ -345,6 +379,46 @@ TEST(ChannelTest, WriteRawTimesOutWhenThePeerTakesNothing) {
   EXPECT_FALSE(channel.WriteRaw(big));
   EXPECT_GE(MillisecondsSince(start), 900);
   EXPECT_LT(MillisecondsSince(start), 5000);
+}
+
+// A slow link brings a TLS record in pieces, each well inside the time-out,
+// the whole record taking longer than one: the bytes that arrive keep the
+// wait going, as they do without TLS, within the exchange's bound.
+TEST(ChannelTest, ASlowLinkIsNoTimeOutWithOrWithoutTls) {
+  const bool with_tls = test::TlsServerMissing().empty();
+  const test::HostDir certificates;
+  const test::TestPki pki = with_tls ? test::MakeTestPki(certificates.path()) : test::TestPki{};
+  const std::string line(3000, 'x');  // one TLS record of about 3 KB: 1.5 s at 2 KB/s
+  for (bool secured : {false, with_tls}) {
+    SCOPED_TRACE(secured ? "over TLS" : "plain");
+    test::FakeServerOptions options;
+    options.implicit_tls = secured;
+    options.tls = {pki.certificate_file, pki.key_file};
+    FakeServer server(
+        [&line](FakeConnection& connection) {
+          std::string command;
+          if (connection.ReadLine(&command) != FakeConnection::ReadResult::kLine) return;
+          connection.SendRaw(line + "\r\n+OK next\r\n");
+          connection.StallUntilStopped();
+        },
+        options);
+    test::SlowRelay relay(server.port(), 200, 100);
+    ASSERT_TRUE(relay.ok());
+    Channel channel;
+    channel.OpenChannel("127.0.0.1", relay.port(), 1);
+    if (secured) {
+      ASSERT_TRUE(channel.SecureChannel({"127.0.0.1", pki.ca_file, ""}));
+    }
+    relay.Slow();
+    ASSERT_TRUE(channel.WriteLine("RETR 1"));
+    const auto start = Clock::now();
+    std::string text;
+    EXPECT_EQ(channel.ReadLine(&text), ReadResult::kLine);
+    EXPECT_TRUE(text == line) << text.size() << " bytes";
+    EXPECT_GE(MillisecondsSince(start), 1200);  // slower than one time-out
+    EXPECT_EQ(channel.ReadReplyLine(&text), ReadResult::kLine);
+    EXPECT_EQ(text, "+OK next");
+  }
 }
 
 // The kill keys abort through the run state's slot from another thread; the

@@ -63,7 +63,7 @@ class TcpTransport final : public Transport, private TlsStream {
   std::int64_t RawSend(const char* data, std::size_t size) override {
     return SendSome(socket_, data, size);
   }
-  // Connects to one numeric address within `time_out_ms` (negative: no limit).
+  // Connects to one numeric address within `time_out_ms`.
   bool TryAddress(const std::string& address, int port, int time_out_ms, ConnectError* err);
   ConnectError FinishConnect(int time_out_ms);
   bool RunHandshake(int time_out_ms, ConnectError* err);
@@ -108,8 +108,7 @@ bool TcpTransport::Connect(std::string_view host, int port, int time_out_ms, Con
   for (std::size_t i = 0; i < addresses.size() && !shut_down_; ++i) {
     // An even share of the time left, so one silent address cannot use up
     // the time of those after it.
-    const int share =
-        time_out_ms > 0 ? std::max(1, MillisecondsLeft(deadline) / int(addresses.size() - i)) : -1;
+    const int share = std::max(1, MillisecondsLeft(deadline) / int(addresses.size() - i));
     if (TryAddress(addresses[i], port, share, &last)) return true;
   }
   if (err) *err = last;
@@ -187,8 +186,9 @@ bool TcpTransport::SecureAsServer(const TlsServerSettings& settings, int time_ou
   return true;
 }
 
-// Drives the non-blocking handshake, all of it within `time_out_ms` (0: no
-// limit); Shutdown() ends the wait at once.
+// Drives the non-blocking handshake, all of it within `time_out_ms`: a
+// server that never answers must not hold the connection, nor the state
+// mutex it is opened under. Shutdown() ends the wait at once.
 bool TcpTransport::RunHandshake(int time_out_ms, ConnectError* err) {
   const auto deadline = SteadyClock::now() + std::chrono::milliseconds(time_out_ms);
   for (;;) {
@@ -199,8 +199,7 @@ bool TcpTransport::RunHandshake(int time_out_ms, ConnectError* err) {
       if (err) *err = failure;
       return false;
     }
-    const WaitResult waited =
-        Wait(EventsFor(wait), time_out_ms > 0 ? MillisecondsLeft(deadline) : -1);
+    const WaitResult waited = Wait(EventsFor(wait), MillisecondsLeft(deadline));
     if (waited != WaitResult::kReady) {
       const char* why = waited == WaitResult::kTimeOut ? "timed out" : kShutDown;
       if (err) *err = {ConnectFailure::kTlsHandshake, why};

@@ -51,6 +51,17 @@ class TlsSession {
   virtual void SendCloseNotify() = 0;
 };
 
+// A PEM file is a few certificates and a key, or a bundle of CA
+// certificates; anything larger is not one.
+constexpr std::size_t kMaxPemFileBytes = 1 << 20;
+
+// The text of a PEM file the TLS settings name, read as the host files are:
+// a regular file only, since opening a FIFO or a device could block the
+// connection (and the state mutex it is opened under) for ever. False with
+// the reason ("not a regular file"), which leaves naming the file to the
+// caller.
+bool ReadPemText(const std::string& path, std::string* text, std::string* reason);
+
 // A client session over `stream` (which outlives it); nullptr with the
 // failure in `err` when the settings cannot be loaded.
 std::unique_ptr<TlsSession> StartTlsClient(TlsStream* stream, const TlsClientSettings& settings,

@@ -1,4 +1,5 @@
 #include <openssl/err.h>
+#include <openssl/pem.h>
 #include <openssl/ssl.h>
 #include <openssl/x509v3.h>
 
@@ -237,6 +238,36 @@ void OpenSslSession::SendCloseNotify() {
   ERR_clear_error();
 }
 
+// The certificates (and revocation lists) of a PEM text into the store the
+// chain is checked against, as OpenSSL would load them from the file
+// itself; OpenSSL is not given the path, as it would open whatever the path
+// names. False with the reason when none could be taken.
+bool AddCaCertificates(SSL_CTX* context, const std::string& pem, std::string* reason) {
+  std::unique_ptr<BIO, BioFree> memory(BIO_new_mem_buf(pem.data(), static_cast<int>(pem.size())));
+  STACK_OF(X509_INFO)* infos =
+      memory != nullptr ? PEM_X509_INFO_read_bio(memory.get(), nullptr, nullptr, nullptr) : nullptr;
+  if (infos == nullptr) {
+    *reason = TakeErrorText("no certificate found");
+    return false;
+  }
+  X509_STORE* store = SSL_CTX_get_cert_store(context);
+  int added = 0;
+  for (int i = 0; i < sk_X509_INFO_num(infos); ++i) {
+    const X509_INFO* info = sk_X509_INFO_value(infos, i);
+    if (info->x509 != nullptr && X509_STORE_add_cert(store, info->x509) == 1) ++added;
+    if (info->crl != nullptr) X509_STORE_add_crl(store, info->crl);
+  }
+  sk_X509_INFO_pop_free(infos, X509_INFO_free);
+  ERR_clear_error();
+  if (added == 0) *reason = "no certificate found";
+  return added > 0;
+}
+
+bool LoadCaFile(SSL_CTX* context, const std::string& path, std::string* reason) {
+  std::string pem;
+  return ReadPemText(path, &pem, reason) && AddCaCertificates(context, pem, reason);
+}
+
 // Chain, name and dates are checked by OpenSSL during the handshake; a
 // pinned fingerprint replaces all three.
 bool ConfigureVerification(SSL_CTX* context, SSL* ssl, const TlsClientSettings& settings,
@@ -246,15 +277,18 @@ bool ConfigureVerification(SSL_CTX* context, SSL* ssl, const TlsClientSettings& 
     return true;
   }
   SSL_set_verify(ssl, SSL_VERIFY_PEER, nullptr);
-  const bool loaded =
-      settings.ca_file.empty()
-          ? SSL_CTX_set_default_verify_paths(context) == 1
-          : SSL_CTX_load_verify_locations(context, settings.ca_file.c_str(), nullptr) == 1;
+  std::string reason;
+  bool loaded = false;
+  if (settings.ca_file.empty()) {
+    loaded = SSL_CTX_set_default_verify_paths(context) == 1;
+    if (!loaded) reason = TakeErrorText("unknown error");
+  } else {
+    loaded = LoadCaFile(context, settings.ca_file, &reason);
+  }
   if (!loaded) {
     if (err) {
-      *err = {ConnectFailure::kCertificateNotTrusted, "cannot load CA certificates " +
-                                                          settings.ca_file + ": " +
-                                                          TakeErrorText("unknown error")};
+      *err = {ConnectFailure::kCertificateNotTrusted,
+              "cannot load CA certificates " + settings.ca_file + ": " + reason};
     }
     return false;
   }

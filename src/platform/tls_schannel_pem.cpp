@@ -4,34 +4,15 @@
 // After windows.h, which it needs.
 #include <bcrypt.h>
 
-#include <optional>
 #include <string_view>
 #include <utility>
 
-#include "platform/files.h"
+#include "platform/tls_layer.h"
 #include "platform/tls_schannel_pki.h"
 #include "platform/wide_text_win32.h"
 
 namespace postil::platform {
 namespace {
-
-// A PEM file is a few certificates and a key; anything larger is not one.
-constexpr std::size_t kMaxPemFile = 1 << 20;
-
-// The file's bytes as the platform reads any file (its path rules).
-bool ReadSmallFile(const std::string& path, std::string* text, std::string* err) {
-  std::optional<std::string> bytes = ReadFilePrefix(path, kMaxPemFile + 1);
-  if (!bytes) {
-    *err = "cannot open " + path;
-    return false;
-  }
-  if (bytes->size() > kMaxPemFile) {
-    *err = path + " is too large";
-    return false;
-  }
-  *text = std::move(*bytes);
-  return true;
-}
 
 bool DecodeBase64(std::string_view base64, std::vector<BYTE>* der) {
   DWORD size = 0;
@@ -100,10 +81,8 @@ std::wstring NewContainerName() {
 
 }  // namespace
 
-bool ReadPemFile(const std::string& path, const std::string& label,
-                 std::vector<std::vector<BYTE>>* blocks, std::string* err) {
-  std::string text;
-  if (!ReadSmallFile(path, &text, err)) return false;
+bool PemBlocks(std::string_view text, const std::string& label,
+               std::vector<std::vector<BYTE>>* blocks) {
   const std::string begin = "-----BEGIN " + label + "-----";
   const std::string end = "-----END " + label + "-----";
   blocks->clear();
@@ -111,13 +90,26 @@ bool ReadPemFile(const std::string& path, const std::string& label,
     const std::size_t body = at + begin.size();
     const std::size_t stop = text.find(end, body);
     std::vector<BYTE> der;
-    if (stop == std::string::npos ||
-        !DecodeBase64(std::string_view(text).substr(body, stop - body), &der)) {
-      *err = "bad " + label + " in " + path;
+    if (stop == std::string::npos || !DecodeBase64(text.substr(body, stop - body), &der)) {
       return false;
     }
     blocks->push_back(std::move(der));
     at = stop + end.size();
+  }
+  return true;
+}
+
+bool ReadPemFile(const std::string& path, const std::string& label,
+                 std::vector<std::vector<BYTE>>* blocks, std::string* err) {
+  std::string text;
+  std::string reason;
+  if (!ReadPemText(path, &text, &reason)) {
+    *err = path + ": " + reason;
+    return false;
+  }
+  if (!PemBlocks(text, label, blocks)) {
+    *err = "bad " + label + " in " + path;
+    return false;
   }
   return true;
 }

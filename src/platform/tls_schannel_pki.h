@@ -10,6 +10,7 @@
 
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/transport.h"
@@ -23,8 +24,12 @@ struct CertificateFree {
 };
 using CertificatePtr = std::unique_ptr<const CERT_CONTEXT, CertificateFree>;
 
-// The DER bodies of the PEM blocks labelled `label` ("CERTIFICATE") in the
-// file at `path`, in file order; false with the reason in `err`.
+// The DER bodies of the PEM blocks labelled `label` ("CERTIFICATE") in
+// `text`, in order; false when a block is cut or not Base64.
+bool PemBlocks(std::string_view text, const std::string& label,
+               std::vector<std::vector<BYTE>>* blocks);
+// The same from the file at `path` (see ReadPemText); false with the
+// reason, naming the file, in `err`.
 bool ReadPemFile(const std::string& path, const std::string& label,
                  std::vector<std::vector<BYTE>>* blocks, std::string* err);
 

@@ -10,6 +10,7 @@
 #include <string_view>
 
 #include "platform/tls_fingerprint.h"
+#include "platform/tls_layer.h"
 #include "platform/tls_schannel_pki.h"
 #include "platform/wide_text_win32.h"
 
@@ -32,26 +33,44 @@ struct ChainFree {
 };
 using ChainPtr = std::unique_ptr<const CERT_CHAIN_CONTEXT, ChainFree>;
 
-// Only the CA certificates of `path`, in a store of their own.
-StorePtr LoadCaStore(const std::string& path, ConnectError* err) {
+// Only the CA certificates of `path`, in a store of their own; nullptr
+// with the reason.
+StorePtr CaStoreOf(const std::string& path, std::string* reason) {
+  std::string text;
   std::vector<std::vector<BYTE>> certificates;
-  std::string reason;
-  StorePtr store(CertOpenStore(CERT_STORE_PROV_MEMORY, 0, 0, CERT_STORE_CREATE_NEW_FLAG, nullptr));
-  if (store != nullptr && ReadPemFile(path, "CERTIFICATE", &certificates, &reason)) {
-    for (const auto& der : certificates) {
-      if (!CertAddEncodedCertificateToStore(store.get(), X509_ASN_ENCODING, der.data(),
-                                            static_cast<DWORD>(der.size()),
-                                            CERT_STORE_ADD_USE_EXISTING, nullptr)) {
-        reason = Win32ErrorText(GetLastError());
-        break;
-      }
-    }
-    if (reason.empty() && certificates.empty()) reason = "no certificate found";
-    if (reason.empty()) return store;
+  if (!ReadPemText(path, &text, reason)) return nullptr;
+  if (!PemBlocks(text, "CERTIFICATE", &certificates)) {
+    *reason = "bad CERTIFICATE block";
+    return nullptr;
   }
-  *err = {ConnectFailure::kCertificateNotTrusted,
-          "cannot load CA certificates " + path + ": " + reason};
-  return nullptr;
+  if (certificates.empty()) {
+    *reason = "no certificate found";
+    return nullptr;
+  }
+  StorePtr store(CertOpenStore(CERT_STORE_PROV_MEMORY, 0, 0, CERT_STORE_CREATE_NEW_FLAG, nullptr));
+  if (store == nullptr) {
+    *reason = Win32ErrorText(GetLastError());
+    return nullptr;
+  }
+  for (const auto& der : certificates) {
+    if (!CertAddEncodedCertificateToStore(store.get(), X509_ASN_ENCODING, der.data(),
+                                          static_cast<DWORD>(der.size()),
+                                          CERT_STORE_ADD_USE_EXISTING, nullptr)) {
+      *reason = Win32ErrorText(GetLastError());
+      return nullptr;
+    }
+  }
+  return store;
+}
+
+StorePtr LoadCaStore(const std::string& path, ConnectError* err) {
+  std::string reason;
+  StorePtr store = CaStoreOf(path, &reason);
+  if (store == nullptr) {
+    *err = {ConnectFailure::kCertificateNotTrusted,
+            "cannot load CA certificates " + path + ": " + reason};
+  }
+  return store;
 }
 
 // The chain the system builds from the server's certificate, with what the

@@ -193,6 +193,8 @@ TEST_F(TlsTransport, HandshakeFailuresAreReportedAndBounded) {
        },
        kLimitMs, nullptr},
       {"never answers", [&](Transport&) { AwaitFlag(client_done); }, 300, "timed out"},
+      {"never answers, no time given", [&](Transport&) { AwaitFlag(client_done); }, 0,
+       "timed out"},
       // A record header announcing more than TLS allows: refused at once,
       // not waited for or buffered.
       {"announces an oversized record",

@@ -66,18 +66,19 @@ struct TlsSessionInfo {
 class Transport {
  public:
   // Receive() when no byte can be handed out yet although the stream was
-  // readable (a TLS record not yet complete): wait again.
+  // readable (a TLS record not yet complete): wait again. Bytes did arrive,
+  // so the wait has made progress.
   static constexpr std::int64_t kReceiveAgain = -2;
 
   virtual ~Transport() = default;
   // Tries every address of `host` (IPv6 and IPv4, in the resolver's order)
-  // until one connects, all within `time_out_ms` (0: the system's own
-  // limit). False with the cause of the last failure.
+  // until one connects, all within `time_out_ms` (never longer: 0 leaves
+  // each address a moment only). False with the cause of the last failure.
   virtual bool Connect(std::string_view host, int port, int time_out_ms, ConnectError* err) = 0;
   virtual bool IsConnected() const = 0;
   // Runs the client side of a TLS handshake on the open connection and
-  // checks the server as `settings` say, within `time_out_ms`. On failure
-  // the connection is unusable and the caller closes it.
+  // checks the server as `settings` say, all within `time_out_ms` (never
+  // longer). On failure the connection is unusable and the caller closes it.
   virtual bool SecureAsClient(const TlsClientSettings& settings, int time_out_ms,
                               TlsSessionInfo* info, ConnectError* err) = 0;
   // The server side, for the local test and demo servers.

@@ -3,6 +3,8 @@
 // never runs out of step.
 #include <gtest/gtest.h>
 
+#include <map>
+
 #include "e2e/pop3_fixture.h"
 
 namespace postil::test {
@@ -286,6 +288,45 @@ TEST(Pop3Faults, TopWithoutASize) {
     EXPECT_EQ(run.Spool("M0000.MSG"), SpoolBytes(Message("<1@x>") + ".\n"));
     EXPECT_TRUE(run.server.Mailbox().empty());
   }
+}
+
+// A greeting without its line end is taken as the line once the time-out
+// has passed, and that line is over: the "+OK" to USER that follows is a
+// reply of its own, and the session logs in and fetches.
+TEST(Pop3Faults, GreetingWithoutLineEndIsTakenAtTheTimeOut) {
+  const std::string message = Message("<1@x>");
+  const std::string wire = FakePop3Server::WireForm(message);
+  const std::string size = std::to_string(FakePop3Server::StatedSize(message));
+  const std::map<std::string, std::string> replies = {
+      {"USER user", "+OK\r\n"},
+      {"PASS secret", "+OK\r\n"},
+      {"STAT", "+OK 1 " + size + "\r\n"},
+      {"TOP 1 0", "+OK " + size + " octets\r\n" + wire.substr(0, wire.find("\r\n\r\n") + 4) + ".\r\n"},
+      {"RETR 1", "+OK " + size + " octets\r\n" + wire},
+      {"DELE 1", "+OK\r\n"},
+      {"QUIT", "+OK\r\n"},
+  };
+  FakeServer server([&replies](FakeConnection& connection) {
+    connection.SendRaw("+OK ready");
+    std::string command;
+    while (connection.ReadLine(&command) == FakeConnection::ReadResult::kLine) {
+      const auto reply = replies.find(command);
+      connection.SendRaw(reply != replies.end() ? reply->second : "-ERR unknown\r\n");
+      if (command == "QUIT") break;
+    }
+  });
+  HostDir dir;
+  dir.Write("POSTIL.CFG", "$Pop3Server=127.0.0.1\r\n$Pop3Port=" + std::to_string(server.port()) +
+                              "\r\n$Pop3User=user\r\n$Pop3Pass=secret\r\n$Pop3Spool=IN\r\n"
+                              "$Pop3TimeOut=1\r\n$SmtpServer=disabled\r\n");
+  const RunResult result = RunPostilIn(dir, {"POSTIL.CFG"}, {}, 20000);
+  server.Stop();
+  EXPECT_EQ(result.exit_code, 0) << result.log;
+  ASSERT_EQ(server.Records().size(), 1u);
+  EXPECT_EQ(server.Records()[0].bytes,
+            "USER user\r\nPASS secret\r\nSTAT\r\nTOP 1 0\r\nRETR 1\r\nDELE 1\r\nQUIT\r\n");
+  EXPECT_EQ(dir.List("IN"), std::vector<std::string>{"M0000.MSG"});
+  EXPECT_EQ(MaskReceivedTime(dir.Read("IN/M0000.MSG")), SpoolBytes(message + ".\n"));
 }
 
 }  // namespace

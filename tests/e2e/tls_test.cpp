@@ -6,12 +6,15 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "e2e/pop3_fixture.h"
 #include "e2e/smtp_fixture.h"
+#include "support/fifo.h"
 #include "support/skip_without_tls.h"
 #include "support/test_certificates.h"
 #include "text/text_helpers.h"
@@ -194,6 +197,61 @@ TEST(Pop3Tls, ACutHandshakeOrStreamLosesNothing) {
     EXPECT_EQ(run.FetchedNames(), std::vector<std::string>{}) << run.result.log;
     EXPECT_EQ(run.server.Mailbox().size(), 1u);
   }
+}
+
+// A time-out of 0 bounds the handshake all the same, with the shortest
+// time-out: a server that takes the connection and never answers must not
+// hold the run (nor the other runs that wait for the state mutex).
+TEST(Pop3Tls, ATimeOutOfZeroStillBoundsTheHandshake) {
+  const Certificates certificates;
+  FakePop3Server::Options silent;
+  silent.greeting = std::nullopt;
+  Pop3Run run({Message("<1@x>")}, silent);
+  run.Configure({"$Pop3Tls=tls", "$Pop3TimeOut=0", "$TlsCaFile=" + certificates.pki.ca_file});
+  const auto start = std::chrono::steady_clock::now();
+  run.Run({}, 20000);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+  EXPECT_FALSE(run.result.timed_out);
+  EXPECT_EQ(run.result.exit_code, 1);
+  EXPECT_TRUE(LoggedInOrder(run.log, {"? POP3 Server 127.0.0.1 not found",
+                                      Pop3CauseLine(run, "TLS handshake failed (timed out)")}))
+      << run.result.log;
+  EXPECT_EQ(run.server.Mailbox().size(), 1u);
+}
+
+// TlsCaFile is read as the host files are: only a regular file. A FIFO
+// would block the connection for ever; it fails at once, naming the file.
+TEST(Pop3Tls, ACaFileThatIsNoRegularFileFailsTheConnection) {
+  POSTIL_SKIP_WITHOUT_TLS();
+  const Certificates certificates;
+  const std::string fifo = certificates.dir.path() + "/ca.fifo";
+  const bool with_fifo = MakeFifo(fifo);
+  const struct {
+    std::string path;
+    const char* reason;
+  } cases[] = {
+      {fifo, "not a regular file"},
+      {certificates.dir.path(), "not a regular file"},
+      {certificates.dir.path() + "/missing.pem", "not found"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.path);
+    if (c.path == fifo && !with_fifo) continue;  // a system without FIFOs
+    Pop3Run run({Message("<1@x>")}, Pop3Options(certificates, Mode::kImplicit));
+    run.Configure({"$Pop3Tls=tls", "$TlsCaFile=" + c.path});
+    const auto start = std::chrono::steady_clock::now();
+    run.Run({}, 20000);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+    EXPECT_EQ(run.result.exit_code, 1);
+    EXPECT_TRUE(LoggedInOrder(
+        run.log, {"? POP3 Server 127.0.0.1 not found",
+                  Pop3CauseLine(run, "certificate not trusted (cannot load CA certificates " +
+                                         c.path + ": " + c.reason + ")")}))
+        << run.result.log;
+    EXPECT_TRUE(run.server.Commands().empty());
+    EXPECT_EQ(run.server.Mailbox().size(), 1u);
+  }
+  if (!with_fifo) GTEST_SKIP() << "no FIFOs on this system";
 }
 
 TEST(Pop3Tls, UnknownModeWordServesNothing) {
