@@ -231,16 +231,22 @@ void FileHandle::Reset(int fd) {
 
 bool InputFile::Open(std::string_view path, std::string* err) {
   Close();
-  std::string native = NativePath(path);
+  // Opened without waiting and judged by what was opened, so that a FIFO
+  // (or one put in place of the file meanwhile) cannot hold the caller.
+  FileHandle file(::open(NativePath(path).c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
   struct stat st {};
-  if (::stat(native.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
+  if (!file.IsOpen() || ::fstat(file.get(), &st) != 0) {
+    SetError(err, path);
+    return false;
+  }
+  if (!S_ISREG(st.st_mode)) {
     errno = EISDIR;
     SetError(err, path);
     return false;
   }
-  handle_.Reset(::open(native.c_str(), O_RDONLY | O_CLOEXEC));
-  if (!handle_.IsOpen()) SetError(err, path);
-  return handle_.IsOpen();
+  ::fcntl(file.get(), F_SETFL, ::fcntl(file.get(), F_GETFL) & ~O_NONBLOCK);
+  handle_ = std::move(file);
+  return true;
 }
 
 std::int64_t InputFile::Read(char* buffer, std::size_t size) {

@@ -164,19 +164,28 @@ void Remove(const std::string& native) { ::DeleteFileW(WideText(native).c_str())
 // Where neither rename may replace a file that is open (older systems, and
 // Wine), the open file is first renamed aside (its reader reads on) and
 // removed once its reader closes it. Between the two renames the final name
-// is missing for a moment; both files stay whole on the disk.
+// is missing for a moment; both files stay whole on the disk. The aside of
+// an earlier replacement may still be open as well (a batched file cut
+// twice while its reader holds it), so each takes the first free name of a
+// few.
 bool MoveAsideIntoPlace(const std::string& from, const std::string& to) {
-  const std::string aside = from + ".old";
-  if (!::MoveFileExW(WideText(to).c_str(), WideText(aside).c_str(),
-                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-    return false;
+  constexpr int kAsideNames = 8;
+  for (int n = 0; n < kAsideNames; ++n) {
+    const std::string aside = from + ".old" + (n == 0 ? std::string() : std::to_string(n));
+    Remove(aside);  // one whose reader has gone
+    if (!::MoveFileExW(WideText(to).c_str(), WideText(aside).c_str(),
+                       MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+      if (Exists(aside)) continue;  // still held: the next name
+      return false;
+    }
+    if (!MoveIntoPlace(from, to)) {
+      ::MoveFileExW(WideText(aside).c_str(), WideText(to).c_str(), MOVEFILE_WRITE_THROUGH);
+      return false;
+    }
+    Remove(aside);
+    return true;
   }
-  if (!MoveIntoPlace(from, to)) {
-    ::MoveFileExW(WideText(aside).c_str(), WideText(to).c_str(), MOVEFILE_WRITE_THROUGH);
-    return false;
-  }
-  Remove(aside);
-  return true;
+  return false;
 }
 
 // Puts the open file `file`, at `from`, under the name `to`, replacing a
