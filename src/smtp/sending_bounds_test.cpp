@@ -38,7 +38,7 @@ struct ReserveCase {
 
 std::vector<Line> Repeat(Line line, int count) { return std::vector<Line>(count, line); }
 
-std::vector<Line> Join(std::vector<std::vector<Line>> parts) {
+std::vector<Line> Join(const std::vector<std::vector<Line>>& parts) {
   std::vector<Line> lines;
   for (const auto& part : parts) lines.insert(lines.end(), part.begin(), part.end());
   return lines;
