@@ -23,6 +23,15 @@ bool NoHostFile(const Pop3Run& run) {
   return true;
 }
 
+// What a copy that never completed leaves of a mailbox of two: the error
+// bit, no spool file (nor a temporary one), both messages on the server.
+void ExpectNothingTaken(const Pop3Run& run) {
+  EXPECT_EQ(run.result.exit_code, 1);
+  EXPECT_TRUE(run.FetchedNames().empty());
+  for (const std::string& name : run.SpoolNames()) EXPECT_EQ(name.find(".tmp"), std::string::npos);
+  EXPECT_EQ(run.server.Mailbox().size(), 2u);
+}
+
 // A copy cut short by the server leaves nothing in the spool directory and
 // the message on the server; the connection is given up.
 TEST(Pop3Faults, CopyCutShortLeavesNothing) {
@@ -45,11 +54,7 @@ TEST(Pop3Faults, CopyCutShortLeavesNothing) {
     run.Configure({"$Pop3TimeOut=1"});
     run.Run();
     run.server.Stop();
-    EXPECT_EQ(run.result.exit_code, 1);
-    EXPECT_TRUE(run.FetchedNames().empty());
-    for (const std::string& name : run.SpoolNames())
-      EXPECT_EQ(name.find(".tmp"), std::string::npos);
-    EXPECT_EQ(run.server.Mailbox().size(), 2u);
+    ExpectNothingTaken(run);
     Lines commands = run.server.Commands();
     EXPECT_EQ(Lines(commands.begin(), commands.begin() + 5), kToFirstRetr);
     EXPECT_EQ(std::count(commands.begin(), commands.end(), "TOP 2 0"), 0);
@@ -196,11 +201,7 @@ TEST(Pop3Faults, AMessageThatNeverEndsIsCut) {
     run.Run({}, 20000);
     EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(10));
     run.server.Stop();
-    EXPECT_EQ(run.result.exit_code, 1);
-    EXPECT_TRUE(run.FetchedNames().empty());
-    for (const std::string& name : run.SpoolNames())
-      EXPECT_EQ(name.find(".tmp"), std::string::npos);
-    EXPECT_EQ(run.server.Mailbox().size(), 2u);
+    ExpectNothingTaken(run);
     EXPECT_EQ(run.server.Commands(), kToFirstRetr);
     EXPECT_TRUE(LoggedInOrder(run.log, {c.cut, "? Message 1 <1@x>" + Block()}));
   }
@@ -301,7 +302,8 @@ TEST(Pop3Faults, GreetingWithoutLineEndIsTakenAtTheTimeOut) {
       {"USER user", "+OK\r\n"},
       {"PASS secret", "+OK\r\n"},
       {"STAT", "+OK 1 " + size + "\r\n"},
-      {"TOP 1 0", "+OK " + size + " octets\r\n" + wire.substr(0, wire.find("\r\n\r\n") + 4) + ".\r\n"},
+      {"TOP 1 0",
+       "+OK " + size + " octets\r\n" + wire.substr(0, wire.find("\r\n\r\n") + 4) + ".\r\n"},
       {"RETR 1", "+OK " + size + " octets\r\n" + wire},
       {"DELE 1", "+OK\r\n"},
       {"QUIT", "+OK\r\n"},
