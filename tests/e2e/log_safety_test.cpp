@@ -40,5 +40,36 @@ TEST(LogSafety, ServerControlBytesAreShownAsCarets) {
   EXPECT_EQ(run.dir.Read("QV-PPP.LOG"), run.result.log);
 }
 
+// The password reaches no file and no output, in debug mode (every log
+// level and the protocol lines) and with the paths this program takes when
+// a server misbehaves: a message cut off past its bound, STAT refused.
+TEST(LogSafety, NoPasswordInAnyOutputInDebugMode) {
+  const std::string password = "Pw-7f3a-unique";
+  FakePop3Server::Options options;
+  options.password = password;
+  const std::string first = Message("<1@x>");
+  Pop3Run run({first, Message("<2@x>")}, options);
+  run.dir.EnableDebug();
+  run.Configure({"$Pop3Pass=" + password, "$Pop3MaxLen=5000"});
+  std::string seen;
+  run.server.SetRetrFault(1, FakePop3Server::WireForm(first).size() - 3,
+                          FakePop3Server::RetrFault::kEndless);
+  run.Run();
+  EXPECT_TRUE(run.Logged("? Message 1 longer than 5000 Bytes (Pop3MaxLen), not fetched"));
+  seen += run.result.log + run.result.console;
+  run.server.SetRetrFault(1, std::string::npos, FakePop3Server::RetrFault::kEndless);
+  run.Run();
+  EXPECT_EQ(run.result.exit_code, 0);  // logged in with it, fetched both
+  seen += run.result.log + run.result.console;
+  run.server.SetReply("STAT", "+OK 2147483648 1");
+  run.Run();
+  seen += run.result.log + run.result.console;
+  seen += RunPostilIn(run.dir, {"--check", "POSTIL.CFG"}).console;
+  seen += run.dir.Read("QV-PPP.LOG");
+  for (const std::string& name : run.SpoolNames()) seen += run.dir.Read("IN/" + name);
+  EXPECT_TRUE(run.Logged("+ Sending PASS"));  // the login was logged, in debug mode
+  EXPECT_EQ(seen.find(password), std::string::npos);
+}
+
 }  // namespace
 }  // namespace postil::test
